@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/SettingsStore.h"
+
+namespace tevra {
+
+// The line values the port is opened with.
+struct LineParameters {
+  int portNumber = 2;         // 1-based: 1 = COM1
+  std::uint32_t baud = 9600;
+  int dataBits = 8;           // 5..8
+  int parity = 0;             // 0 none, 1 odd, 2 even, 3 mark, 4 space
+  int stopBits = 0;           // 0 one, 2 two
+};
+
+// A window rectangle in screen coordinates (right and bottom exclusive).
+struct WindowRect {
+  int left = 20;
+  int top = 20;
+  int right = 600;
+  int bottom = 360;
+};
+
+// The one record of user choices. The five line values are list positions
+// of the Settings dialog, turned into line values only by lineParameters().
+class TerminalSettings {
+ public:
+  int port = 1;
+  int baud = 4;
+  int dataBits = 3;
+  int parity = 0;
+  int stopBits = 0;
+  int termOutCR = 0;
+  int termInCR = 0;
+  int termEcho = 1;
+  int termCapture = 0;
+  std::string captureFile = "capture.txt";
+  std::string sendFile;
+
+  void load(SettingsStore& store);
+  void save(SettingsStore& store, const WindowRect& restoredRect) const;
+  static WindowRect loadLayout(SettingsStore& store);
+  LineParameters lineParameters() const;
+};
+
+// The list texts of the Settings dialog, in index order.
+extern const char* const kPortNames[12];
+extern const char* const kBaudNames[10];
+extern const char* const kDataBitsNames[4];
+extern const char* const kParityNames[5];
+extern const char* const kStopBitsNames[2];
+
+}  // namespace tevra

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <functional>
+
+#include "core/ScreenBuffer.h"
+
+namespace tevra {
+
+enum class ScrollBar { Horizontal, Vertical };
+
+// Scroll-bar request codes; the toolkit maps its events onto these.
+enum class ScrollCode { LineUp, LineDown, PageUp, PageDown, ThumbPosition, ThumbTrack, Top, Bottom, EndScroll };
+
+struct Rect {
+  int left = 0;
+  int top = 0;
+  int right = 0;
+  int bottom = 0;
+};
+
+struct Point {
+  int x = 0;
+  int y = 0;
+};
+
+// The window operations the view drives; the shell implements them.
+class ViewWindow {
+ public:
+  virtual ~ViewWindow() = default;
+  virtual void setScrollRange(ScrollBar bar, int min, int max, bool redraw) = 0;
+  virtual void setScrollPos(ScrollBar bar, int pos, bool redraw) = 0;
+  virtual void scrollContents(int dx, int dy) = 0;
+  virtual void invalidateRect(const Rect& rect, bool erase) = 0;
+  virtual void invalidateAll(bool erase) = 0;
+  virtual void createCaret(int width, int height) = 0;
+  virtual void setCaretPos(int x, int y) = 0;
+  virtual void showCaret() = 0;
+  virtual void hideCaret() = 0;
+  virtual void destroyCaret() = 0;
+};
+
+// What a repaint draws: rows firstRow..lastRow (none when lastRow < firstRow),
+// columns firstCol..lastCol of each, row r at x = firstCol*8 - hpos, y = r*16 - vpos.
+struct CellRange {
+  int firstRow = 0;
+  int lastRow = -1;
+  int firstCol = 0;
+  int lastCol = -1;
+};
+
+// Maps the grid onto the client area, in pixels: scroll ranges and positions,
+// following the cursor, the repaint range and the caret.
+class Viewport : public ScreenObserver {
+ public:
+  Viewport(const ScreenBuffer& screen, ViewWindow& window, std::function<bool()> portIsOpen);
+
+  void onSize(int cx, int cy);
+  void onVScroll(ScrollCode code, int thumbPos);
+  void onHScroll(ScrollCode code, int thumbPos);
+  void onLineAdvanced(int row);
+  void resetForClear();
+  Point caretPos() const;
+  void createCaret();
+  void destroyCaret();
+  CellRange visibleCells(const Rect& clientRect) const;
+
+  // ScreenObserver: the buffer's redraw requests.
+  void cellWritten(int row, int column) override;
+  void cursorMoved() override;
+  void screenChanged() override;
+  void lineAdvanced(int row) override;
+
+  int clientWidth() const;
+  int clientHeight() const;
+  int hmax() const;
+  int vmax() const;
+  int hpos() const;
+  int vpos() const;
+  bool caretShown() const;
+};
+
+}  // namespace tevra
