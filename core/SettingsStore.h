@@ -1,9 +1,11 @@
 #pragma once
 
 #include <map>
-#include <vector>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 namespace tevra {
 
@@ -32,10 +34,21 @@ class MemorySettingsStore : public SettingsStore {
 
   // Every write, in order, as "Section/Name=value".
   const std::vector<std::string>& writeLog() const;
+
+ private:
+  std::map<std::pair<std::string, std::string>, std::string> values_;
+  std::vector<std::string> writeLog_;
 };
 
+// `text` as a whole decimal int, blanks around it allowed; nothing when it
+// is anything else (a sign other than '-', trailing characters, out of range).
+// Every store reads its integers through this.
+std::optional<int> parseDecimalInt(std::string_view text);
+
 // The device path behind port number `portNumber` (1 = COM1): the store's
-// `Ports` value "COMn" when present, else the fixed default map.
+// `Ports` value "COMn" when present, else the fixed default map:
+// COM1-4 /dev/ttyS0-3, COM5-8 /dev/ttyUSB0-3, COM9-12 /dev/ttyACM0-3.
+// Empty for a port number outside 1..12.
 std::string portDevicePath(SettingsStore& store, int portNumber);
 
 }  // namespace tevra

@@ -14,6 +14,8 @@ struct LineParameters {
   int dataBits = 8;           // 5..8
   int parity = 0;             // 0 none, 1 odd, 2 even, 3 mark, 4 space
   int stopBits = 0;           // 0 one, 2 two
+
+  bool operator==(const LineParameters&) const = default;
 };
 
 // A window rectangle in screen coordinates (right and bottom exclusive).
@@ -22,10 +24,15 @@ struct WindowRect {
   int top = 20;
   int right = 600;
   int bottom = 360;
+
+  bool operator==(const WindowRect&) const = default;
 };
 
 // The one record of user choices. The five line values are list positions
 // of the Settings dialog, turned into line values only by lineParameters().
+// Loading is forgiving: a missing or non-numeric value, or a list position
+// outside its list, yields the field's default; an on/off option stored as
+// any nonzero number is on (1).
 class TerminalSettings {
  public:
   int port = 1;
@@ -40,10 +47,17 @@ class TerminalSettings {
   std::string captureFile = "capture.txt";
   std::string sendFile;
 
+  // Reads the eleven General and Terminal values.
   void load(SettingsStore& store);
+  // Writes all fifteen values: General, Terminal, then the Layout rectangle.
   void save(SettingsStore& store, const WindowRect& restoredRect) const;
+  // Reads the four Layout values.
   static WindowRect loadLayout(SettingsStore& store);
+  // The line values behind the list positions; a position outside its list
+  // counts as the default one.
   LineParameters lineParameters() const;
+
+  bool operator==(const TerminalSettings&) const = default;
 };
 
 // The list texts of the Settings dialog, in index order.
