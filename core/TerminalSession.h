@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "core/ScreenBuffer.h"
 #include "core/SerialLink.h"
@@ -11,6 +12,17 @@
 
 namespace tevra {
 
+class FileSender;
+
+// The five list positions of the Settings dialog, in TerminalSettings' terms.
+struct LineIndices {
+  int port = 1;
+  int baud = 4;
+  int dataBits = 3;
+  int parity = 0;
+  int stopBits = 0;
+};
+
 // The traffic between keyboard, line, screen and capture file. Runs on the
 // UI thread only.
 class TerminalSession {
@@ -19,6 +31,7 @@ class TerminalSession {
   TerminalSession(TerminalSettings& settings, ScreenBuffer& screen, SerialLink& link,
                   SettingsStore& store, TerminalUi& ui);
 
+  // Opens the port; on failure shows the open-failure box and returns false.
   bool connect();
   void disconnect();
   int onPortData(int count, const std::uint8_t* bytes);
@@ -30,6 +43,26 @@ class TerminalSession {
   void toggleCapture();
   void chooseCaptureFile();
   void capture(const std::uint8_t* bytes, std::size_t count);
+
+  // The Settings dialog's OK: stores `chosen`, stops `sender`, closes and
+  // reopens the port. Returns what connect() returned. The caret is the
+  // caller's to re-create afterwards.
+  bool applyLineSettings(const LineIndices& chosen, FileSender& sender);
+
+ private:
+  void send(std::uint8_t byte);
+  void reportCaptureFailure(int error);
+
+  TerminalSettings& settings_;
+  ScreenBuffer& screen_;
+  SerialLink& link_;
+  SettingsStore& store_;
+  TerminalUi& ui_;
+  // Set once a write failure of the capture file was reported, so a steady
+  // stream raises one box, not one per chunk. Cleared by a good write or a
+  // change of capture or its path.
+  bool captureFailureReported_ = false;
+  std::string reportedCapturePath_;
 };
 
 }  // namespace tevra

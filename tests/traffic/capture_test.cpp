@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/traffic/TrafficFixture.h"
+
+namespace tevra {
+namespace {
+
+using traffic::SessionFixture;
+using traffic::screenRow;
+
+using CaptureFaultTest = SessionFixture;
+
+// A 64 KiB tmpfs mounted on `folder`, where this process may mount one (root
+// in most containers; not on every CI machine).
+class SmallFileSystem {
+ public:
+  explicit SmallFileSystem(std::string folder) : folder_(std::move(folder)) {
+    std::filesystem::create_directories(folder_);
+    mounted_ = mount("tmpfs", folder_.c_str(), "tmpfs", 0, kOptions) == 0;
+    if (!mounted_) whyNot_ = std::strerror(errno);
+  }
+  ~SmallFileSystem() {
+    if (mounted_) umount2(folder_.c_str(), MNT_DETACH);
+  }
+  SmallFileSystem(const SmallFileSystem&) = delete;
+  SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+
+  bool mounted() const { return mounted_; }
+  const std::string& whyNot() const { return whyNot_; }
+  std::string file(const std::string& name) const { return folder_ + "/" + name; }
+  // Read-only even for root, unlike a file's mode.
+  void setReadOnly(bool readOnly) {
+    ASSERT_EQ(mount(nullptr, folder_.c_str(), nullptr, MS_REMOUNT | (readOnly ? MS_RDONLY : 0),
+                    kOptions),
+              0)
+        << std::strerror(errno);
+  }
+
+ private:
+  static constexpr const char* kOptions = "size=64k";
+  std::string folder_;
+  bool mounted_ = false;
+  std::string whyNot_;
+};
+
+TEST_F(CaptureFaultTest, FileThatCannotBeOpenedIsSkippedSilently) {
+  struct Case {
+    const char* what;
+    std::string path;
+    std::function<void()> breakIt, mendIt;
+  };
+  const std::string missingFolder = folder.file("missing");
+  const std::string directory = folder.file("directory");
+  const std::string readOnly = folder.file("read-only.txt");
+  std::vector<Case> cases = {
+      {"a folder that does not exist", missingFolder + "/capture.txt", [] {},
+       [&] { std::filesystem::create_directory(missingFolder); }},
+      {"a directory", directory, [&] { std::filesystem::create_directory(directory); },
+       [&] { std::filesystem::remove(directory); }},
+  };
+  // Root writes through a file's read-only mode, so the mode only counts for users.
+  if (geteuid() != 0) {
+    cases.push_back({"a read-only file", readOnly,
+                     [&] {
+                       traffic::writeWholeFile(readOnly, "");
+                       chmod(readOnly.c_str(), 0444);
+                     },
+                     [&] { chmod(readOnly.c_str(), 0644); }});
+  }
+  SmallFileSystem readOnlyFileSystem(folder.file("read-only-fs"));
+  if (readOnlyFileSystem.mounted()) {
+    cases.push_back({"a read-only file system", readOnlyFileSystem.file("capture.txt"),
+                     [&] { readOnlyFileSystem.setReadOnly(true); },
+                     [&] { readOnlyFileSystem.setReadOnly(false); }});
+  }
+
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    settings.captureFile = c.path;
+    c.breakIt();
+
+    receive("lost");
+    type("x");
+    EXPECT_TRUE(ui.errors.empty());
+    EXPECT_EQ(settings.termCapture, 1);
+
+    c.mendIt();
+    receive("kept");
+    EXPECT_EQ(captured(), "kept") << "the next chunk tries again";
+  }
+}
+
+TEST_F(CaptureFaultTest, FullDeviceRaisesOneBoxUntilCaptureChanges) {
+  settings.captureFile = "/dev/full";
+  settings.termEcho = 0;
+
+  for (int chunk = 0; chunk < 20; ++chunk) receive("data");
+  type("ab");
+
+  ASSERT_EQ(ui.errors.size(), 1u) << "one box for a steady stream, not one per chunk";
+  EXPECT_EQ(ui.errors[0], "Can't write to the capture file /dev/full: No space left on device");
+  EXPECT_EQ(settings.termCapture, 1);
+  EXPECT_EQ(link.allWritten(), "ab") << "the line does not depend on the capture";
+  EXPECT_EQ(screenRow(screen, 0).size(), 80u) << "received data is still shown";
+
+  session.toggleCapture();
+  session.toggleCapture();
+  receive("data");
+  receive("data");
+  EXPECT_EQ(ui.errors.size(), 2u) << "capture switched off and on again";
+
+  ui.saveAnswer = "/dev/full";
+  session.chooseCaptureFile();
+  receive("data");
+  EXPECT_EQ(ui.errors.size(), 3u) << "the capture file was chosen again";
+}
+
+TEST_F(CaptureFaultTest, ChunksArrivingWhileTheBoxIsUpRaiseNoOther) {
+  settings.captureFile = "/dev/full";
+  ui.whileErrorShown = [&] {
+    if (ui.errors.size() > 3) return;  // a nested box per chunk would recurse without end
+    for (int chunk = 0; chunk < 3; ++chunk) receive("meanwhile");
+  };
+
+  receive("first");
+
+  EXPECT_EQ(ui.errors.size(), 1u);
+}
+
+// A small file system filled up and freed again by a filler file.
+class FullFileSystemTest : public SessionFixture {
+ protected:
+  void SetUp() override {
+    if (!fileSystem.mounted()) {
+      GTEST_SKIP() << "cannot mount a tmpfs here: " << fileSystem.whyNot()
+                   << " (the full-device case covers the failure)";
+    }
+    settings.captureFile = fileSystem.file("capture.txt");
+    settings.termEcho = 0;
+  }
+
+  void fillUp() {
+    std::ofstream filler(fileSystem.file("filler"), std::ios::binary | std::ios::app);
+    const std::string block(4096, 'f');
+    while (filler.write(block.data(), block.size())) {
+    }
+  }
+  void freeUp() { std::filesystem::remove(fileSystem.file("filler")); }
+
+  SmallFileSystem fileSystem{folder.file("small")};
+};
+
+TEST_F(FullFileSystemTest, ReportsOnceAndAgainAfterAWriteSucceeded) {
+  const std::string chunk(511, 'r');
+  receive("start");
+  fillUp();
+
+  std::string sent = "start";
+  for (int count = 0; count < 40; ++count) {
+    receive(chunk);
+    sent += chunk;
+  }
+  ASSERT_EQ(ui.errors.size(), 1u);
+  EXPECT_EQ(ui.errors[0], "Can't write to the capture file " + settings.captureFile +
+                              ": No space left on device");
+  const std::string kept = captured();
+  EXPECT_EQ(kept, sent.substr(0, kept.size())) << "what was written is the stream's start";
+  EXPECT_LT(kept.size(), sent.size());
+
+  freeUp();
+  receive("after");
+  EXPECT_EQ(captured(), kept + "after");
+  EXPECT_EQ(ui.errors.size(), 1u);
+
+  fillUp();
+  for (int count = 0; count < 40; ++count) receive(chunk);
+  EXPECT_EQ(ui.errors.size(), 2u) << "a new failure after a good write is reported again";
+  EXPECT_EQ(settings.termCapture, 1);
+}
+
+}  // namespace
+}  // namespace tevra

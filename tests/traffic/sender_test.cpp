@@ -1,0 +1,251 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <filesystem>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/FileSender.h"
+#include "tests/traffic/TrafficFixture.h"
+
+namespace tevra {
+namespace {
+
+using traffic::screenIsBlank;
+
+class SenderTest : public traffic::SessionFixture {
+ protected:
+  SenderTest() { settings.termEcho = 0; }
+
+  void startWith(const std::string& content) {
+    const std::string path = folder.file("send.txt");
+    traffic::writeWholeFile(path, content);
+    ui.openAnswer = path;
+    sender.start();
+  }
+
+  // Ticks until the sender stops; returns the number of ticks it took.
+  int tickToEnd() {
+    int ticks = 0;
+    while (sender.sending() && ticks < 1000) {
+      sender.onTimer();
+      ++ticks;
+    }
+    return ticks;
+  }
+
+  FileSender sender{settings, screen, link, ui};
+};
+
+struct FileCase {
+  const char* what;
+  std::string content;
+  std::vector<std::string> lines;  // each one write, CR LF included
+};
+
+void PrintTo(const FileCase& c, std::ostream* out) { *out << c.what; }
+
+class SentFileTest : public SenderTest, public ::testing::WithParamInterface<FileCase> {};
+
+TEST_P(SentFileTest, SendsOneLinePerTickAndStopsAtTheEnd) {
+  const FileCase& c = GetParam();
+  startWith(c.content);
+  ASSERT_EQ(sender.sending(), 1);
+  ASSERT_EQ(ui.timerStarts, (std::vector<std::pair<int, int>>{{1, 500}}));
+  EXPECT_EQ(sender.timerId(), 1);
+
+  for (std::size_t tick = 0; tick < c.lines.size(); ++tick) {
+    sender.onTimer();
+    ASSERT_EQ(link.writes.size(), tick + 1) << "one write per tick";
+    EXPECT_EQ(link.writes[tick], c.lines[tick]) << "tick " << tick;
+    EXPECT_EQ(sender.sending(), 1);
+  }
+  const int optionNotices = ui.optionsChangedCount;
+  sender.onTimer();  // finds the end
+
+  EXPECT_EQ(sender.sending(), 0);
+  EXPECT_EQ(sender.timerId(), 0);
+  EXPECT_EQ(ui.timerKills, std::vector<int>{1});
+  EXPECT_EQ(ui.optionsChangedCount, optionNotices + 1) << "the check mark is cleared";
+  EXPECT_EQ(link.writes.size(), c.lines.size());
+  sender.onTimer();
+  EXPECT_EQ(link.writes.size(), c.lines.size());
+}
+
+const std::string kLong(198, 'x');
+const std::string kCrOnlyLines = [] {
+  std::string text;
+  for (int line = 0; line < 50; ++line) text += "line\r";
+  return text;
+}();
+
+INSTANTIATE_TEST_SUITE_P(
+    TextFiles, SentFileTest,
+    ::testing::Values(
+        FileCase{"three lines", "one\ntwo\r\nthree\n", {"one\r\n", "two\r\n", "three\r\n"}},
+        FileCase{"empty lines", "a\n\n\r\nb\n", {"a\r\n", "\r\n", "\r\n", "b\r\n"}},
+        FileCase{"empty file", "", {}},
+        FileCase{"300-byte line", std::string(300, 'x') + "\nnext\n",
+                 {kLong + "\r\n", "next\r\n"}},
+        FileCase{"CR-only line ends", kCrOnlyLines, {kCrOnlyLines.substr(0, 198) + "\r\n"}},
+        FileCase{"a lone CR stays before CR LF", "a\r\r\nb\n", {"a\r\r\n", "b\r\n"}},
+        FileCase{"last line without line end", "first\nlast", {"first\r\n", "last\r\n"}},
+        FileCase{"long last line without line end", std::string(250, 'x'), {kLong + "\r\n"}},
+        FileCase{"0x1A ends the file", "one\ntw\x1Ao\nthree\n", {"one\r\n", "tw\r\n"}},
+        FileCase{"0x1A first", "\x1A" "after\n", {}},
+        FileCase{"NUL ends the line's text", std::string("ab\0cd\nef\n", 9), {"ab\r\n", "ef\r\n"}},
+        FileCase{"NUL before CR LF", std::string("ab\0c\r\nd", 7), {"ab\r\n", "d\r\n"}},
+        FileCase{"1 MB line", std::string(1 << 20, 'm') + "\nend\n",
+                 {std::string(198, 'm') + "\r\n", "end\r\n"}}),
+    [](const ::testing::TestParamInfo<FileCase>& info) {
+      std::string name;
+      for (char ch : std::string(info.param.what)) name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+      return name;
+    });
+
+TEST_F(SenderTest, ChooserStartsAtTheSendPathWithTheTextFilter) {
+  settings.sendFile = "/somewhere/last.txt";
+  ui.openAnswer = folder.file("chosen.txt");
+  traffic::writeWholeFile(*ui.openAnswer, "x\n");
+
+  sender.start();
+
+  ASSERT_EQ(ui.openChooserCalls.size(), 1u);
+  EXPECT_EQ(ui.openChooserCalls[0].initialPath, "/somewhere/last.txt");
+  EXPECT_EQ(ui.openChooserCalls[0].filter, "Text files (*.txt)|*.txt|All files (*.*)|*.*||");
+  EXPECT_EQ(settings.sendFile, folder.file("chosen.txt"));
+}
+
+TEST_F(SenderTest, WithThePortClosedLinesAreOnlyEchoed) {
+  link.lineOpen = false;
+  settings.termEcho = 1;
+  startWith("first\nsecond\n");
+
+  EXPECT_EQ(tickToEnd(), 3);
+
+  EXPECT_TRUE(link.writes.empty());
+  traffic::expectScreen(screen, {{"first", "second"}, 2, 0});
+}
+
+TEST_F(SenderTest, EchoOffShowsNothingAndSentLinesAreNeverCaptured) {
+  startWith("first\nsecond\n");
+  tickToEnd();
+
+  EXPECT_EQ(link.allWritten(), "first\r\nsecond\r\n");
+  EXPECT_TRUE(screenIsBlank(screen));
+  EXPECT_FALSE(std::filesystem::exists(settings.captureFile));
+}
+
+TEST_F(SenderTest, FileThatCannotBeOpenedSendsNothingSilently) {
+  const std::string locked = folder.file("locked.txt");
+  traffic::writeWholeFile(locked, "secret\n");
+  const int writer = ::open(locked.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_EQ(flock(writer, LOCK_EX | LOCK_NB), 0);
+
+  for (const std::string& path : {folder.file("missing.txt"), locked}) {
+    SCOPED_TRACE(path);
+    ui.openAnswer = path;
+    const int notices = ui.optionsChangedCount;
+    sender.start();
+    EXPECT_EQ(sender.sending(), 0);
+    EXPECT_EQ(sender.timerId(), 0);
+    EXPECT_EQ(settings.sendFile, path);
+    EXPECT_GT(ui.optionsChangedCount, notices);
+    sender.onTimer();
+  }
+  ::close(writer);
+  EXPECT_TRUE(ui.timerStarts.empty());
+  EXPECT_TRUE(ui.errors.empty());
+  EXPECT_TRUE(link.writes.empty());
+}
+
+TEST_F(SenderTest, WritersThatLockAreKeptOutWhileSending) {
+  startWith("a\nb\n");
+  const int writer = ::open(settings.sendFile.c_str(), O_RDWR | O_CLOEXEC);
+
+  EXPECT_NE(flock(writer, LOCK_EX | LOCK_NB), 0);
+  sender.stop();
+  EXPECT_EQ(flock(writer, LOCK_EX | LOCK_NB), 0) << "stopping releases the file";
+  ::close(writer);
+}
+
+TEST_F(SenderTest, CancelledChooserLeavesASendingUnderWay) {
+  startWith("one\ntwo\n");
+  sender.onTimer();
+  ui.openAnswer.reset();
+
+  sender.start();
+
+  EXPECT_EQ(sender.sending(), 1);
+  EXPECT_TRUE(ui.timerKills.empty());
+  sender.onTimer();
+  EXPECT_EQ(link.allWritten(), "one\r\ntwo\r\n");
+}
+
+TEST_F(SenderTest, NewStartStopsTheOldFileFirst) {
+  startWith("old 1\nold 2\n");
+  sender.onTimer();
+  const std::string next = folder.file("next.txt");
+  traffic::writeWholeFile(next, "new\n");
+  ui.openAnswer = next;
+
+  sender.start();
+  tickToEnd();
+
+  EXPECT_EQ(link.allWritten(), "old 1\r\nnew\r\n");
+  EXPECT_EQ(ui.timerStarts.size(), 2u);
+  EXPECT_EQ(ui.timerKills, (std::vector<int>{1, 1}));
+}
+
+TEST_F(SenderTest, StopEndsTheSending) {
+  startWith("one\ntwo\n");
+  sender.onTimer();
+
+  sender.stop();
+
+  EXPECT_EQ(sender.sending(), 0);
+  EXPECT_EQ(sender.timerId(), 0);
+  EXPECT_EQ(ui.runningTimer, 0);
+  sender.onTimer();
+  EXPECT_EQ(link.allWritten(), "one\r\n");
+  sender.stop();  // idle: nothing to kill
+  EXPECT_EQ(ui.timerKills.size(), 1u);
+}
+
+TEST_F(SenderTest, ReadErrorIsReportedOnceAndStopsTheSending) {
+  const std::string directory = folder.file("a-folder");
+  std::filesystem::create_directory(directory);
+  ui.openAnswer = directory;  // opens, but every read fails
+  sender.start();
+  ASSERT_EQ(sender.sending(), 1);
+  ui.whileErrorShown = [&] {
+    if (ui.errors.size() < 3) sender.onTimer();  // a tick while the box is up
+  };
+
+  sender.onTimer();
+  sender.onTimer();
+
+  ASSERT_EQ(ui.errors.size(), 1u);
+  EXPECT_EQ(ui.errors[0], "Can't read the file " + directory + ": Is a directory");
+  EXPECT_EQ(sender.sending(), 0);
+  EXPECT_EQ(ui.runningTimer, 0);
+  EXPECT_TRUE(link.writes.empty());
+}
+
+TEST_F(SenderTest, TimerThatCannotStartLeavesTheSenderIdle) {
+  ui.timerFails = true;
+  startWith("one\n");
+
+  EXPECT_EQ(sender.sending(), 0);
+  EXPECT_EQ(sender.timerId(), 0);
+  sender.onTimer();
+  EXPECT_TRUE(link.writes.empty());
+}
+
+}  // namespace
+}  // namespace tevra
