@@ -58,25 +58,55 @@ class Viewport : public ScreenObserver {
   void onVScroll(ScrollCode code, int thumbPos);
   void onHScroll(ScrollCode code, int thumbPos);
   void onLineAdvanced(int row);
+  // Before ScreenBuffer::clear(), whose repaint then shows the reset view.
   void resetForClear();
-  Point caretPos() const;
+  Point caretPos() const {
+    return {screen_.column() * kCellWidth - hpos_, screen_.row() * kCellHeight - vpos_};
+  }
   void createCaret();
   void destroyCaret();
   CellRange visibleCells(const Rect& clientRect) const;
 
   // ScreenObserver: the buffer's redraw requests.
-  void cellWritten(int row, int column) override;
-  void cursorMoved() override;
+  // Defined here so the buffer's per-byte path can inline them.
+  void cellWritten(int row, int column) override {
+    const int left = column * kCellWidth - hpos_;
+    const int top = row * kCellHeight - vpos_;
+    window_.invalidateRect({left, top, left + kCellWidth, top + kCellHeight}, false);
+  }
+  // The buffer reports a cursor move after every written cell, so the caret
+  // follows written cells through here.
+  void cursorMoved() override { moveCaret(); }
   void screenChanged() override;
   void lineAdvanced(int row) override;
 
-  int clientWidth() const;
-  int clientHeight() const;
-  int hmax() const;
-  int vmax() const;
-  int hpos() const;
-  int vpos() const;
-  bool caretShown() const;
+  int clientWidth() const { return clientWidth_; }
+  int clientHeight() const { return clientHeight_; }
+  int hmax() const { return hmax_; }
+  int vmax() const { return vmax_; }
+  int hpos() const { return hpos_; }
+  int vpos() const { return vpos_; }
+  bool caretShown() const { return caretShown_; }
+
+ private:
+  void scroll(ScrollBar bar, ScrollCode code, int thumbPos);
+  // Always done, even without a caret: the platform ignores it then.
+  void moveCaret() {
+    const Point at = caretPos();
+    window_.setCaretPos(at.x, at.y);
+  }
+
+  const ScreenBuffer& screen_;
+  ViewWindow& window_;
+  std::function<bool()> portIsOpen_;
+  int clientWidth_ = 0;
+  int clientHeight_ = 0;
+  int hmax_ = 0;
+  int vmax_ = 0;
+  int hpos_ = 0;
+  // Never negative; may lie up to one row above vmax_ after following the cursor.
+  int vpos_ = 0;
+  bool caretShown_ = false;
 };
 
 }  // namespace tevra
