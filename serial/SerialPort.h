@@ -6,9 +6,11 @@
 
 namespace tevra {
 
-// Told by the reader thread that blocks are waiting (or the line failed).
-// Called on the reader thread: it must only wake the UI thread, which then
-// calls portDeliver(). One wake may stand for many blocks.
+// Told that blocks are waiting (or the line failed). Called on the reader thread,
+// and by portDeliver() on the UI thread when it leaves blocks for a later turn so
+// that other events get their turn: it must only post a wake-up to the UI thread,
+// which then calls portDeliver(); it must never block nor deliver inline.
+// One wake may stand for many blocks.
 class PortReceiver {
  public:
   virtual ~PortReceiver() = default;
@@ -28,6 +30,12 @@ class PortSink {
 struct PortRecord;
 extern PortRecord g_port;
 
+// Received bytes travel to the UI thread in blocks of at most kPortBlockBytes,
+// through a queue of kPortQueueBlocks: when it is full the reader stops reading,
+// and the line's flow control holds the device.
+constexpr std::size_t kPortBlockBytes = 511;
+constexpr std::size_t kPortQueueBlocks = 8;
+
 void portInit();
 void portTerm();
 int portIsOpen();
@@ -40,10 +48,18 @@ void portClose();
 int portRead(std::uint8_t* buffer, std::size_t max);
 // UI thread: 1 if every byte was written within the write time-out, else 0.
 int portWrite(const std::uint8_t* bytes, std::size_t count);
+// The write time-out: 19200 / baud milliseconds per byte (64 at 300 baud), and
+// 1 ms per byte from 38400 baud up so that a line held by XOFF never hangs a write.
+long portWriteTimeoutMs(std::uint32_t baud, std::size_t count);
 // "device: system message" for the last failed open.
 std::string portFailureReason();
 // UI thread: hands every queued block (and a queued error) to `sink`, in order.
+// Blocks that arrive meanwhile wait for the next wake. Safe at any time: a closed
+// port delivers nothing, and nothing of a closed port is delivered after its close.
 // Returns the number of blocks delivered.
 int portDeliver(PortSink& sink);
+// The reader thread's body, started by portOpen(): 1 after a normal end, 0 if
+// its wait failed. Not for callers.
+int ReaderThread(PortRecord* record);
 
 }  // namespace tevra

@@ -1,0 +1,108 @@
+#include "serial/LineSettings.h"
+
+#include <asm/termbits.h>
+#include <sys/ioctl.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace tevra {
+
+namespace {
+
+constexpr tcflag_t kParityFlags = PARENB | PARODD | CMSPAR;
+
+bool encodeSize(std::uint8_t dataBits, tcflag_t& size) {
+  switch (dataBits) {
+    case 5: size = CS5; return true;
+    case 6: size = CS6; return true;
+    case 7: size = CS7; return true;
+    case 8: size = CS8; return true;
+    default: return false;
+  }
+}
+
+bool encodeParity(std::uint8_t parity, tcflag_t& flags) {
+  switch (parity) {
+    case 0: flags = 0; return true;
+    case 1: flags = PARENB | PARODD; return true;
+    case 2: flags = PARENB; return true;
+    case 3: flags = PARENB | PARODD | CMSPAR; return true;
+    case 4: flags = PARENB | CMSPAR; return true;
+    default: return false;
+  }
+}
+
+bool encodeStopBits(std::uint8_t stopBits, tcflag_t& flags) {
+  switch (stopBits) {
+    case 0: flags = 0; return true;
+    case 2: flags = CSTOPB; return true;
+    default: return false;  // one and a half stop bits has no Linux setting
+  }
+}
+
+// A driver may report the rate its clock really reaches; UARTs tolerate 2%.
+bool rateKept(speed_t asked, speed_t got) {
+  const long difference = std::labs(static_cast<long>(got) - static_cast<long>(asked));
+  return difference * 50 <= static_cast<long>(asked);
+}
+
+}  // namespace
+
+LineOutcome applyLineSettings(int fd, const LineRequest& request) {
+  tcflag_t size = 0;
+  tcflag_t parity = 0;
+  tcflag_t stop = 0;
+  if (request.baud == 0 || !encodeSize(request.dataBits, size) ||
+      !encodeParity(request.parity, parity) || !encodeStopBits(request.stopBits, stop)) {
+    return LineOutcome::kNotKept;
+  }
+
+  termios2 line{};
+  if (ioctl(fd, TCGETS2, &line) != 0) return LineOutcome::kRefused;
+
+  // Raw bytes both ways; PARMRK would double every 0xFF and ISTRIP clear bit 7.
+  // IXANY would let any byte end an XOFF. Flow control is XON/XOFF, not CTS/RTS.
+  line.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IUCLC | IXANY |
+                    IMAXBEL | INPCK | IGNPAR);
+  line.c_iflag |= IXON | IXOFF;
+  if (parity != 0) line.c_iflag |= INPCK;
+  line.c_oflag &= ~OPOST;
+  line.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+  line.c_cflag &= ~(CBAUD | CIBAUD | CSIZE | kParityFlags | CSTOPB | CRTSCTS);
+  line.c_cflag |= CREAD | CLOCAL | BOTHER | size | parity | stop;
+  line.c_ispeed = request.baud;
+  line.c_ospeed = request.baud;
+  line.c_cc[VMIN] = 1;
+  line.c_cc[VTIME] = 0;
+  line.c_cc[VSTART] = 0x11;
+  line.c_cc[VSTOP] = 0x13;
+  if (ioctl(fd, TCSETS2, &line) != 0) return LineOutcome::kRefused;
+
+  termios2 kept{};
+  if (ioctl(fd, TCGETS2, &kept) != 0) return LineOutcome::kRefused;
+  const bool framingKept = (kept.c_cflag & CSIZE) == size &&
+                           (kept.c_cflag & kParityFlags) == parity &&
+                           (kept.c_cflag & CSTOPB) == stop;
+  if (!framingKept || !rateKept(request.baud, kept.c_ospeed) ||
+      !rateKept(request.baud, kept.c_ispeed)) {
+    return LineOutcome::kNotKept;
+  }
+  return LineOutcome::kApplied;
+}
+
+std::string describeLine(const LineRequest& request) {
+  static const char* const kParityNames[] = {"no parity", "odd parity", "even parity",
+                                             "mark parity", "space parity"};
+  std::string text = std::to_string(request.dataBits) + " data bits, ";
+  text += request.parity < 5 ? kParityNames[request.parity]
+                             : "parity code " + std::to_string(request.parity);
+  switch (request.stopBits) {
+    case 0: text += ", 1 stop bit"; break;
+    case 2: text += ", 2 stop bits"; break;
+    default: text += ", stop bits code " + std::to_string(request.stopBits); break;
+  }
+  return text + ", " + std::to_string(request.baud) + " baud";
+}
+
+}  // namespace tevra

@@ -1,0 +1,188 @@
+// Opening and closing the line: failures leave nothing behind, the line is held
+// exclusively while open, and a second open closes the first line.
+
+#include <linux/capability.h>
+#include <sys/file.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "serial/EngineLink.h"
+#include "serial/SerialPort.h"
+#include "tests/serial/PortFixture.h"
+#include "tests/serial/PtyPair.h"
+
+namespace tevra {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::linePattern;
+using testing::openFdCount;
+using testing::PortFixture;
+using testing::PtyPair;
+using testing::threadCount;
+
+// Opens `path` from a child process without CAP_SYS_ADMIN, the way another user
+// program would: 0 on success, else the errno of its open.
+int openAsOtherProgram(const std::string& path) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[2] = {};
+    if (::syscall(SYS_capget, &header, caps) != 0) ::_exit(250);
+    caps[CAP_SYS_ADMIN / 32].effective &= ~(1u << (CAP_SYS_ADMIN % 32));
+    if (::syscall(SYS_capset, &header, caps) != 0) ::_exit(251);
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ::_exit(fd >= 0 ? 0 : errno);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class PortOpenTest : public PortFixture<> {
+ protected:
+  void SetUp() override {
+    PortFixture::SetUp();
+    char pattern[] = "/tmp/tevra-port-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    folder_ = pattern;
+  }
+  void TearDown() override {
+    PortFixture::TearDown();
+    std::remove((folder_ + "/plain").c_str());
+    std::remove(folder_.c_str());
+  }
+
+  std::string folder_;
+};
+
+TEST_F(PortOpenTest, EveryFailureLeavesThePortClosedWithNothingBehind) {
+  PtyPair lockedPair;
+  PtyPair sevenBitPair;
+  const std::string plainFile = folder_ + "/plain";
+  std::fclose(std::fopen(plainFile.c_str(), "w"));
+  // Another program holding the line: it took the lock before us.
+  const int holder = ::open(lockedPair.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+
+  struct FailureCase {
+    const char* name;
+    std::string path;
+    std::uint8_t dataBits;
+    std::uint8_t parity;
+    std::string reason;
+  };
+  const FailureCase cases[] = {
+      {"missing", folder_ + "/absent", 8, 0, "No such file or directory"},
+      {"plain file", plainFile, 8, 0, "Not a serial line"},
+      {"directory", folder_, 8, 0, "Is a directory"},
+      {"held by another", lockedPair.slavePath(), 8, 0, "Device or resource busy"},
+      {"7E1 on a pty", sevenBitPair.slavePath(), 7, 2,
+       "line settings not supported (7 data bits, even parity, 1 stop bit, 9600 baud)"},
+  };
+  for (const bool openBefore : {false, true}) {
+    for (const FailureCase& failure : cases) {
+      SCOPED_TRACE(std::string(failure.name) + (openBefore ? ", another port open" : ""));
+      PtyPair earlier;
+      const int threadsBefore = threadCount();
+      const int fdsBefore = openFdCount();
+      if (openBefore) openLine(earlier.slavePath());
+      portSetLine(1, 9600, failure.dataBits, failure.parity, 0);
+      EXPECT_EQ(portOpen(failure.path, &ui_), 0);
+      EXPECT_EQ(portIsOpen(), 0);
+      EXPECT_EQ(portFailureReason(), failure.path + ": " + failure.reason);
+      EXPECT_EQ(threadCount(), threadsBefore);
+      EXPECT_EQ(openFdCount(), fdsBefore);
+      if (openBefore) {
+        EXPECT_TRUE(earlier.waitFor(POLLIN, 5s)) << "the earlier line is not hung up";
+      }
+    }
+  }
+  // The failed 7E1 open kept neither the exclusive flag nor the lock.
+  EXPECT_EQ(openAsOtherProgram(sevenBitPair.slavePath()), 0);
+  const int after = ::open(sevenBitPair.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  EXPECT_EQ(::flock(after, LOCK_EX | LOCK_NB), 0);
+  ::close(after);
+  ::close(holder);
+}
+
+TEST_F(PortOpenTest, HoldsTheLineExclusivelyUntilClosed) {
+  PtyPair pair;
+  // Opened before the engine's open: afterwards only root could.
+  const int rival = ::open(pair.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(rival, 0);
+  openLine(pair.slavePath());
+  EXPECT_EQ(portIsOpen(), 1);
+  EXPECT_EQ(portFailureReason(), "");
+
+  EXPECT_NE(::flock(rival, LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(openAsOtherProgram(pair.slavePath()), EBUSY);
+
+  portClose();
+  EXPECT_EQ(portIsOpen(), 0);
+  EXPECT_EQ(::flock(rival, LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(openAsOtherProgram(pair.slavePath()), 0);
+  ::close(rival);
+}
+
+TEST_F(PortOpenTest, OpeningWhileOpenClosesTheFirstLine) {
+  PtyPair first;
+  PtyPair second;
+  const int threadsBefore = threadCount();
+  openLine(first.slavePath());
+  openLine(second.slavePath());
+  EXPECT_EQ(threadCount(), threadsBefore + 1);
+
+  // The first line is let go: hung up at the far end, its lock free again.
+  EXPECT_TRUE(first.waitFor(POLLIN, 5s));
+  EXPECT_EQ(openAsOtherProgram(first.slavePath()), 0);
+
+  // The second one carries the traffic, both ways.
+  const auto bytes = linePattern(100);
+  ASSERT_TRUE(second.send(bytes));
+  ASSERT_TRUE(ui_.pumpBytes(bytes.size()));
+  EXPECT_EQ(ui_.received, bytes);
+  EXPECT_EQ(portWrite(bytes.data(), bytes.size()), 1);
+  EXPECT_EQ(second.receive(bytes.size()), bytes);
+
+  portClose();
+  EXPECT_EQ(threadCount(), threadsBefore);
+}
+
+TEST_F(PortOpenTest, EngineLinkCarriesTheLineParametersAndTheReason) {
+  PtyPair pair;
+  EngineLink link(&ui_);
+  LineParameters line;
+  line.portNumber = 5;
+  line.baud = 14400;
+  line.dataBits = 7;
+  line.parity = 1;
+  line.stopBits = 2;
+  EXPECT_FALSE(link.open(line, pair.slavePath()));
+  EXPECT_FALSE(link.isOpen());
+  EXPECT_EQ(link.failureReason(),
+            pair.slavePath() +
+                ": line settings not supported (7 data bits, odd parity, 2 stop bits, 14400 baud)");
+
+  line.dataBits = 8;
+  line.parity = 0;
+  ASSERT_TRUE(link.open(line, pair.slavePath())) << link.failureReason();
+  EXPECT_TRUE(link.isOpen());
+  const auto bytes = linePattern(10);
+  EXPECT_TRUE(link.write(bytes.data(), bytes.size()));
+  EXPECT_EQ(pair.receive(bytes.size()), bytes);
+  link.close();
+  EXPECT_FALSE(link.isOpen());
+  EXPECT_FALSE(link.write(bytes.data(), bytes.size()));
+}
+
+}  // namespace
+}  // namespace tevra
