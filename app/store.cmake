@@ -7,8 +7,8 @@
 function(tevra_add_store_library)
   find_package(wxWidgets REQUIRED COMPONENTS base)
   add_library(tevra_store STATIC
-    ${CMAKE_CURRENT_SOURCE_DIR}/FileSettingsStore.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/UserPaths.cpp)
+    ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/FileSettingsStore.cpp
+    ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/UserPaths.cpp)
   target_link_libraries(tevra_store PUBLIC tevra_core PRIVATE ${wxWidgets_LIBRARIES})
   target_include_directories(tevra_store SYSTEM PRIVATE ${wxWidgets_INCLUDE_DIRS})
   target_compile_definitions(tevra_store PRIVATE ${wxWidgets_DEFINITIONS})

@@ -9,13 +9,15 @@ namespace {
 
 // A scroll-bar request as a change of position, or nothing for the codes
 // that do not move the view (the view moves only when the thumb is released).
-bool requestedChange(ScrollCode code, int thumbPos, int line, int page, int pos, int max, int& change) {
+// Wide arithmetic: a thumb position or page may lie anywhere in int's range.
+bool requestedChange(ScrollCode code, int thumbPos, int line, int page, int pos, int max,
+                     long long& change) {
   switch (code) {
     case ScrollCode::LineUp: change = -line; return true;
     case ScrollCode::LineDown: change = line; return true;
     case ScrollCode::PageUp: change = -page; return true;
     case ScrollCode::PageDown: change = page; return true;
-    case ScrollCode::ThumbPosition: change = thumbPos - pos; return true;
+    case ScrollCode::ThumbPosition: change = static_cast<long long>(thumbPos) - pos; return true;
     case ScrollCode::Top: change = -pos; return true;
     case ScrollCode::Bottom: change = max - pos; return true;
     case ScrollCode::ThumbTrack:
@@ -25,10 +27,15 @@ bool requestedChange(ScrollCode code, int thumbPos, int line, int page, int pos,
 }
 
 // The change limited so that pos + change stays within 0..max.
-int clampedChange(int change, int pos, int max) {
+int clampedChange(long long change, int pos, int max) {
   if (pos + change > max) change = max - pos;
   if (pos + change < 0) change = -pos;
-  return change;
+  return static_cast<int>(change);
+}
+
+// The cell index of a pixel edge seen from a scroll position, truncated toward zero.
+int cellAt(int pos, int edge, int cellSize) {
+  return static_cast<int>((static_cast<long long>(pos) + edge) / cellSize);
 }
 
 // A scroll range's upper end: never below 1.
@@ -65,9 +72,9 @@ void Viewport::scroll(ScrollBar bar, ScrollCode code, int thumbPos) {
   const int max = vertical ? vmax_ : hmax_;
   const int line = vertical ? kCellHeight : kCellWidth;
   const int page = vertical ? clientHeight_ : clientWidth_;
-  int change = 0;
-  if (!requestedChange(code, thumbPos, line, page, pos, max, change)) return;
-  change = clampedChange(change, pos, max);
+  long long requested = 0;
+  if (!requestedChange(code, thumbPos, line, page, pos, max, requested)) return;
+  const int change = clampedChange(requested, pos, max);
   pos += change;
   if (vertical) {
     window_.scrollContents(0, -change);
@@ -118,10 +125,10 @@ void Viewport::destroyCaret() {
 CellRange Viewport::visibleCells(const Rect& clientRect) const {
   const int cursorRow = screen_.row();
   CellRange range;
-  range.firstRow = std::min(std::max((vpos_ + clientRect.top) / kCellHeight, 0), cursorRow);
-  range.lastRow = std::min((vpos_ + clientRect.bottom) / kCellHeight, cursorRow);
-  range.firstCol = std::clamp((hpos_ + clientRect.left) / kCellWidth, 0, kColumns - 1);
-  range.lastCol = std::min((hpos_ + clientRect.right) / kCellWidth, kColumns - 1);
+  range.firstRow = std::min(std::max(cellAt(vpos_, clientRect.top, kCellHeight), 0), cursorRow);
+  range.lastRow = std::min(cellAt(vpos_, clientRect.bottom, kCellHeight), cursorRow);
+  range.firstCol = std::clamp(cellAt(hpos_, clientRect.left, kCellWidth), 0, kColumns - 1);
+  range.lastCol = std::min(cellAt(hpos_, clientRect.right, kCellWidth), kColumns - 1);
   return range;
 }
 

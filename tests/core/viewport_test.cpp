@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include <string>
 #include <vector>
 
@@ -190,6 +192,8 @@ INSTANTIATE_TEST_SUITE_P(
         ScrollCase{"VThumbPosition", ScrollBar::Vertical, ScrollCode::ThumbPosition, 333, 200, 333},
         ScrollCase{"VThumbPositionPastEnd", ScrollBar::Vertical, ScrollCode::ThumbPosition, 5000, 200, kScrollVmax},
         ScrollCase{"VThumbPositionNegative", ScrollBar::Vertical, ScrollCode::ThumbPosition, -5, 200, 0},
+        ScrollCase{"VThumbPositionIntMin", ScrollBar::Vertical, ScrollCode::ThumbPosition, INT_MIN, 200, 0},
+        ScrollCase{"VThumbPositionIntMax", ScrollBar::Vertical, ScrollCode::ThumbPosition, INT_MAX, 200, kScrollVmax},
         ScrollCase{"VTop", ScrollBar::Vertical, ScrollCode::Top, 0, 200, 0},
         ScrollCase{"VBottom", ScrollBar::Vertical, ScrollCode::Bottom, 0, 200, kScrollVmax},
         ScrollCase{"VThumbTrackIgnored", ScrollBar::Vertical, ScrollCode::ThumbTrack, 333, 200, 200, true},
@@ -372,6 +376,13 @@ TEST_F(ViewportTest, CaretPositionIsTheCursorCellMinusTheScroll) {
   EXPECT_EQ(at.y, 40 * 16 - 100);
 }
 
+TEST_F(ViewportTest, PageDownWithAHugeClientStopsAtTheEnd) {
+  view.onSize(0, INT_MAX);
+  view.onVScroll(ScrollCode::Top, 0);
+  view.onVScroll(ScrollCode::PageDown, 0);
+  EXPECT_EQ(view.vpos(), view.vmax());
+}
+
 struct VisibleCase {
   const char* name;
   int cursorRow;
@@ -404,7 +415,8 @@ INSTANTIATE_TEST_SUITE_P(
         VisibleCase{"StopsAtTheCursorRow", 10, 300, 0, 0, {0, 0, 600, 300}, {0, 10, 0, 75}},
         VisibleCase{"RectBelowTheCursorRowDrawsIt", 60, 3000, 0, 0, {0, 2000, 600, 3000}, {60, 60, 0, 75}},
         VisibleCase{"NegativeEdgesClampToZero", 60, 300, 0, 0, {-20, -40, 100, 100}, {0, 6, 0, 12}},
-        VisibleCase{"RightEdgeBeyondCanvas", 60, 300, 16, 40, {0, 0, 2000, 300}, {1, 19, 5, 79}}),
+        VisibleCase{"RightEdgeBeyondCanvas", 60, 300, 16, 40, {0, 0, 2000, 300}, {1, 19, 5, 79}},
+        VisibleCase{"EdgesAtTheEndsOfInt", 60, 300, 40, 16, {INT_MIN, INT_MAX, INT_MAX, INT_MAX}, {60, 60, 0, 79}}),
     [](const ::testing::TestParamInfo<VisibleCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
