@@ -29,6 +29,8 @@ constexpr int kCtlBaud = 1001;
 constexpr int kCtlDataBits = 1002;
 constexpr int kCtlParity = 1003;
 constexpr int kCtlStopBits = 1004;
+// The device path behind the chosen port (a label beside the lists).
+constexpr int kCtlPortDevice = 1005;
 // About dialog controls
 constexpr int kCtlBuildDate = 1013;
 constexpr int kCtlLink = 1015;

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <wx/dialog.h>
+
+namespace tevra::app {
+
+// Dialog 101: product name, version, build date, maker and web link.
+class AboutDlg : public wxDialog {
+ public:
+  AboutDlg(wxWindow* parent, const wxString& linkAddress);
+
+  void setBuildDate(const wxString& text);
+};
+
+}  // namespace tevra::app

@@ -1,0 +1,103 @@
+#pragma once
+
+#include <array>
+#include <functional>
+
+#include <wx/timer.h>
+#include <wx/window.h>
+
+#include "app/RunReport.h"
+#include "core/ScreenBuffer.h"
+#include "core/Viewport.h"
+
+namespace tevra::app {
+
+// The main window's client area: paints the grid, owns the two scroll bars
+// and the caret, and passes typed characters on. As the view's ViewWindow it
+// only records what changed; one refresh per frame interval hands the result
+// to the toolkit, so a flood of received bytes costs a few repaints, not
+// thousands of invalidations.
+class TerminalCanvas : public wxWindow, public ViewWindow {
+ public:
+  // The pause between a change and its refresh: about one frame.
+  static constexpr int kFrameIntervalMs = 20;
+
+  TerminalCanvas(wxWindow* parent, const ScreenBuffer& screen, RunCounters& counters);
+
+  // Called once, before the window is shown.
+  void attach(Viewport& viewport, std::function<void(int code)> typed);
+  // Called when the owner's core goes: events after that change nothing.
+  void detach();
+  // Applies pending scroll-bar changes and invalidation now.
+  void flush();
+
+  // ViewWindow
+  void setScrollRange(ScrollBar bar, int min, int max, bool redraw) override;
+  void setScrollPos(ScrollBar bar, int pos, bool redraw) override;
+  void scrollContents(int dx, int dy) override;
+  void invalidateRect(const Rect& rect, bool erase) override;
+  void invalidateAll(bool erase) override;
+  void createCaret(int width, int height) override;
+  void setCaretPos(int x, int y) override;
+  void showCaret() override;
+  void hideCaret() override;
+  void destroyCaret() override;
+
+  bool caretVisible() const { return caretExists_ && caretVisible_; }
+
+ private:
+  struct PendingBar {
+    int pos = 0;
+    int max = 0;
+    bool changed = false;
+  };
+
+  class FrameTimer : public wxTimer {
+   public:
+    explicit FrameTimer(TerminalCanvas& canvas) : canvas_(canvas) {}
+    void Notify() override { canvas_.flush(); }
+
+   private:
+    TerminalCanvas& canvas_;
+  };
+
+  void markDirty(const wxRect& rect);
+  void markAllDirty();
+  void scheduleFlush();
+  wxRect caretRect() const;
+  void paintCaret(wxDC& dc);
+
+  void onPaint(wxPaintEvent& event);
+  void onEraseBackground(wxEraseEvent& event);
+  void onSize(wxSizeEvent& event);
+  void onScroll(wxScrollWinEvent& event);
+  void onMouseWheel(wxMouseEvent& event);
+  void onChar(wxKeyEvent& event);
+  void onSetFocus(wxFocusEvent& event);
+  void onKillFocus(wxFocusEvent& event);
+
+  const ScreenBuffer& screen_;
+  RunCounters& counters_;
+  Viewport* viewport_ = nullptr;
+  std::function<void(int)> typed_;
+
+  wxFont font_;
+  std::array<wxUniChar, 256> glyphs_;
+  bool glyphsReady_ = false;
+
+  PendingBar bars_[2];  // horizontal, vertical
+  wxRect dirty_;
+  bool allDirty_ = false;
+  FrameTimer frameTimer_{*this};
+
+  bool caretExists_ = false;
+  bool caretVisible_ = false;
+  wxSize caretSize_{kCellWidth, kCellHeight};
+  wxPoint caretPos_;
+
+  int wheelRemainder_[2] = {0, 0};  // horizontal, vertical
+
+  wxDECLARE_EVENT_TABLE();
+};
+
+}  // namespace tevra::app

@@ -1,0 +1,12 @@
+#include <cstdlib>
+
+#include "app/TerminalApp.h"
+
+wxIMPLEMENT_APP_NO_MAIN(tevra::app::TerminalApp);
+
+int main(int argc, char** argv) {
+  // Classic scroll bars that stay visible; GTK reads this once, when it starts.
+  setenv("GTK_OVERLAY_SCROLLING", "0", 1);
+  const int exitCode = wxEntry(argc, argv);
+  return tevra::app::TerminalApp::foundOtherCopy() ? 0 : exitCode;
+}

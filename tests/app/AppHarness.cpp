@@ -1,0 +1,464 @@
+#include "AppHarness.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "res/Menus.h"
+
+namespace tevra::apptest {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<char*> cStrings(std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  for (std::string& text : strings) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+std::vector<std::string> environmentStrings(const std::map<std::string, std::string>& environment) {
+  std::vector<std::string> strings;
+  for (const auto& [name, value] : environment) strings.push_back(name + "=" + value);
+  return strings;
+}
+
+// fork + execvpe; the child's output goes to `outputFd` (or /dev/null when -1).
+pid_t spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
+            const fs::path& workingDir, int outputFd, int keepFd = -1) {
+  std::vector<std::string> args = argv;
+  std::vector<std::string> envStrings = environmentStrings(environment);
+  std::vector<char*> argp = cStrings(args);
+  std::vector<char*> envp = cStrings(envStrings);
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);  // a test killed by its time-out leaves nothing behind
+    const int devNull = open("/dev/null", O_RDWR);
+    dup2(devNull, STDIN_FILENO);
+    dup2(outputFd >= 0 ? outputFd : devNull, STDOUT_FILENO);
+    dup2(outputFd >= 0 ? outputFd : devNull, STDERR_FILENO);
+    for (int fd = 3; fd < 1024; ++fd) {
+      if (fd != keepFd) close(fd);
+    }
+    if (!workingDir.empty() && chdir(workingDir.c_str()) != 0) _exit(126);
+    execvpe(argp[0], argp.data(), envp.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+std::string currentTestName() {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  if (!info) return "suite";
+  std::string name = std::string(info->test_suite_name()) + "." + info->name();
+  for (char& c : name) {
+    if (c == '/') c = '_';
+  }
+  return name;
+}
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::map<std::string, std::string> parseReport(const std::string& text) {
+  std::map<std::string, std::string> values;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const auto equals = line.find('=');
+    if (equals != std::string::npos) values[line.substr(0, equals)] = line.substr(equals + 1);
+  }
+  return values;
+}
+
+}  // namespace
+
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds patience) {
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  while (true) {
+    if (condition()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(50ms);
+  }
+}
+
+void PrintTo(const Geometry& geometry, std::ostream* out) {
+  *out << geometry.width << "x" << geometry.height << " at " << geometry.x << "," << geometry.y;
+}
+
+// Process
+
+Process::Process(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
+                 const fs::path& workingDir, const fs::path& logFile) {
+  const int log = open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  pid_ = spawn(argv, environment, workingDir, log);
+  if (log >= 0) close(log);
+}
+
+Process::~Process() {
+  if (running()) {
+    kill(pid_, SIGKILL);
+    waitExit(5s);
+  }
+}
+
+bool Process::running() {
+  if (status_) return false;
+  int status = 0;
+  const pid_t result = waitpid(pid_, &status, WNOHANG);
+  if (result == pid_) {
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    return false;
+  }
+  return result == 0;
+}
+
+std::optional<int> Process::waitExit(std::chrono::milliseconds patience) {
+  waitUntil([this] { return !running(); }, patience);
+  return status_;
+}
+
+void Process::signal(int number) {
+  if (running()) kill(pid_, number);
+}
+
+// XServer
+
+XServer::XServer() {
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
+  // -noreset: without it the server resets whenever its last client leaves,
+  // and a program connecting just then fails to start.
+  pid_ = spawn({"Xvfb", "-displayfd", std::to_string(pipeFds[1]), "-screen", "0", "1024x768x24", "-nolisten",
+                "tcp", "-noreset"},
+               {{"PATH", std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin"}}, {}, -1, pipeFds[1]);
+  close(pipeFds[1]);
+  std::string number;
+  pollfd readable{pipeFds[0], POLLIN, 0};
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (number.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    if (poll(&readable, 1, 100) <= 0) continue;
+    char buffer[16];
+    const ssize_t got = read(pipeFds[0], buffer, sizeof buffer);
+    if (got <= 0) break;
+    number.append(buffer, static_cast<std::size_t>(got));
+  }
+  close(pipeFds[0]);
+  if (number.find('\n') == std::string::npos) throw std::runtime_error("Xvfb did not start");
+  display_ = ":" + number.substr(0, number.find('\n'));
+}
+
+XServer::~XServer() {
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+std::string runOutput(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment) {
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  const pid_t pid = spawn(argv, environment, {}, pipeFds[1]);
+  close(pipeFds[1]);
+  std::string output;
+  char buffer[4096];
+  ssize_t got;
+  while ((got = read(pipeFds[0], buffer, sizeof buffer)) > 0) output.append(buffer, static_cast<std::size_t>(got));
+  close(pipeFds[0]);
+  waitpid(pid, nullptr, 0);
+  return output;
+}
+
+// PtyLine
+
+PtyLine::PtyLine() {
+  int slave = -1;
+  if (openpty(&master_, &slave, nullptr, nullptr, nullptr) != 0) throw std::runtime_error("openpty failed");
+  slavePath_ = ttyname(slave);
+  termios raw{};
+  tcgetattr(slave, &raw);
+  cfmakeraw(&raw);
+  tcsetattr(slave, TCSANOW, &raw);
+  close(slave);
+  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+}
+
+PtyLine::~PtyLine() { close(master_); }
+
+void PtyLine::write(const std::string& bytes) {
+  std::size_t done = 0;
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (done < bytes.size() && std::chrono::steady_clock::now() < deadline) {
+    const ssize_t wrote = ::write(master_, bytes.data() + done, bytes.size() - done);
+    if (wrote > 0) {
+      done += static_cast<std::size_t>(wrote);
+    } else {
+      std::this_thread::sleep_for(10ms);
+    }
+  }
+}
+
+std::string PtyLine::readUntil(const std::string& expected, std::chrono::milliseconds patience) {
+  std::string received;
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  while (received.find(expected) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    pollfd readable{master_, POLLIN, 0};
+    if (poll(&readable, 1, 50) <= 0 || !(readable.revents & POLLIN)) {
+      // No one has the line open (a hang-up): wait for the program to open it.
+      std::this_thread::sleep_for(20ms);
+      continue;
+    }
+    char buffer[512];
+    const ssize_t got = read(master_, buffer, sizeof buffer);
+    if (got > 0) received.append(buffer, static_cast<std::size_t>(got));
+  }
+  return received;
+}
+
+std::string PtyLine::drain(std::chrono::milliseconds quiet) {
+  return readUntil(std::string(1, '\0') + "never expected" + std::string(1, '\0'), quiet);
+}
+
+void PtyLine::setStartCharacter(unsigned char character) {
+  termios state{};
+  tcgetattr(master_, &state);
+  state.c_cc[VSTART] = character;
+  tcsetattr(master_, TCSANOW, &state);
+}
+
+unsigned char PtyLine::startCharacter() const {
+  termios state{};
+  tcgetattr(master_, &state);
+  return state.c_cc[VSTART];
+}
+
+// TerminalRun
+
+fs::path artifactFolder() {
+  fs::path folder = TEVRA_APP_ARTIFACTS;
+  fs::create_directories(folder);
+  return folder;
+}
+
+TerminalRun::TerminalRun() {
+  std::string pattern = (fs::temp_directory_path() / "tevra-app-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  folder_ = pattern;
+  for (const char* sub : {"home", "config", "runtime", "bin"}) {
+    fs::create_directory(folder_ / sub);
+    fs::permissions(folder_ / sub, fs::perms::owner_all);
+  }
+  // The desktop's opener, as the program's link would call it: records its arguments.
+  const fs::path opener = folder_ / "bin" / "xdg-open";
+  std::ofstream(opener) << "#!/bin/sh\nprintf '%s\\n' \"$@\" >> \"" << (folder_ / "opened.txt").string() << "\"\n";
+  fs::permissions(opener, fs::perms::owner_all);
+}
+
+TerminalRun::~TerminalRun() {
+  processes_.clear();
+  std::error_code ignored;
+  fs::remove_all(folder_, ignored);
+}
+
+fs::path TerminalRun::storeFile() const {
+  return folder_ / "config" / "Tevra Laboratory" / "Orbel Software" / "Terminal.conf";
+}
+
+void TerminalRun::writeStore(const std::string& text) {
+  fs::create_directories(storeFile().parent_path());
+  std::ofstream(storeFile(), std::ios::trunc) << text;
+}
+
+std::string TerminalRun::readStore() const { return readFile(storeFile()); }
+
+std::optional<std::string> TerminalRun::storeValue(const std::string& section, const std::string& name) const {
+  std::istringstream lines(readStore());
+  std::string line;
+  std::string current;
+  while (std::getline(lines, line)) {
+    if (!line.empty() && line.front() == '[') {
+      current = line.substr(1, line.find(']') - 1);
+    } else if (current == section && line.rfind(name + "=", 0) == 0) {
+      return line.substr(name.size() + 1);
+    }
+  }
+  return std::nullopt;
+}
+
+std::map<std::string, std::string> TerminalRun::environment() const {
+  const char* path = std::getenv("PATH");
+  std::string asan = "detect_leaks=0";  // GTK and wx keep memory to the end; not ours to report
+  if (const char* inherited = std::getenv("ASAN_OPTIONS")) asan = std::string(inherited) + ":" + asan;
+  std::map<std::string, std::string> env = {
+      {"PATH", (folder_ / "bin").string() + ":" + (path ? path : "/usr/bin:/bin")},
+      {"DISPLAY", xserver_.display()},
+      {"HOME", (folder_ / "home").string()},
+      {"XDG_CONFIG_HOME", (folder_ / "config").string()},
+      {"XDG_RUNTIME_DIR", (folder_ / "runtime").string()},
+      {"XDG_DATA_HOME", (folder_ / "home" / "data").string()},
+      {"XDG_CACHE_HOME", (folder_ / "home" / "cache").string()},
+      {"GSETTINGS_BACKEND", "memory"},
+      {"NO_AT_BRIDGE", "1"},
+      {"LANG", "C.UTF-8"},
+      {"TEVRA_STATS_FILE", (folder_ / "report.txt").string()},
+      {"ASAN_OPTIONS", asan},
+  };
+  if (const char* ubsan = std::getenv("UBSAN_OPTIONS")) env["UBSAN_OPTIONS"] = ubsan;
+  return env;
+}
+
+Process& TerminalRun::start() {
+  processes_.push_back(
+      std::make_unique<Process>(std::vector<std::string>{TEVRA_TERMINAL_PATH}, environment(), folder_,
+                                folder_ / "app.log"));
+  return *processes_.back();
+}
+
+std::string TerminalRun::appLog() const { return readFile(folder_ / "app.log"); }
+
+std::string TerminalRun::x(const std::vector<std::string>& argv) const {
+  return runOutput(argv, {{"PATH", std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin"},
+                          {"DISPLAY", xserver_.display()}});
+}
+
+std::vector<unsigned long> TerminalRun::visibleWindows(const std::string& titleRegex) const {
+  std::vector<unsigned long> windows;
+  std::istringstream ids(x({"xdotool", "search", "--onlyvisible", "--name", titleRegex}));
+  unsigned long id;
+  while (ids >> id) windows.push_back(id);
+  std::sort(windows.begin(), windows.end());
+  return windows;
+}
+
+Geometry TerminalRun::geometry(unsigned long window) const {
+  const auto values = parseReport(x({"xdotool", "getwindowgeometry", "--shell", std::to_string(window)}));
+  auto number = [&](const char* name) { return values.count(name) ? std::stoi(values.at(name)) : -1; };
+  return Geometry{number("X"), number("Y"), number("WIDTH"), number("HEIGHT")};
+}
+
+std::optional<unsigned long> TerminalRun::mainWindow() const {
+  const auto windows = visibleWindows("^Terminal$");
+  if (windows.empty()) return std::nullopt;
+  return windows.front();
+}
+
+std::optional<unsigned long> TerminalRun::waitForDialog(const std::string& title) const {
+  // One snapshot: the main window is the first "Terminal" window, so a box
+  // titled "Terminal" too is the one after it.
+  const bool sharesMainTitle = title == "Terminal";
+  std::optional<unsigned long> found;
+  waitUntil([&] {
+    const auto windows = visibleWindows("^" + title + "$");
+    if (windows.size() > (sharesMainTitle ? 1u : 0u)) found = windows.back();
+    return found.has_value();
+  });
+  return found;
+}
+
+bool TerminalRun::waitGone(unsigned long window, std::chrono::milliseconds patience) const {
+  return waitUntil(
+      [&] {
+        const auto windows = visibleWindows(".*");
+        return std::find(windows.begin(), windows.end(), window) == windows.end();
+      },
+      patience);
+}
+
+bool TerminalRun::dismiss(unsigned long window, const std::string& key) const {
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  do {
+    focus(window);
+    keys({key});
+    if (waitGone(window, 5s)) return true;
+  } while (std::chrono::steady_clock::now() < deadline);
+  return false;
+}
+
+void TerminalRun::focus(unsigned long window) const {
+  x({"xdotool", "windowfocus", std::to_string(window)});
+  std::this_thread::sleep_for(200ms);
+}
+
+void TerminalRun::keys(const std::vector<std::string>& names) const {
+  for (const std::string& name : names) {
+    x({"xdotool", "key", name});
+    std::this_thread::sleep_for(250ms);  // menus open and move at the toolkit's pace
+  }
+}
+
+void TerminalRun::chooseCommand(int command) const {
+  if (const auto main = mainWindow()) focus(*main);
+  std::vector<std::string> names = {"F10"};
+  for (std::size_t menu = 0; menu < std::size(res::kMainMenu); ++menu) {
+    std::vector<std::string> path = names;
+    path.insert(path.end(), menu, "Right");
+    for (const res::MenuItemDef& item : res::kMainMenu[menu].items) {
+      if (item.command == 0) continue;  // the keyboard skips separators
+      path.push_back("Down");
+      if (item.command == command) {
+        path.push_back("Return");
+        keys(path);
+        return;
+      }
+    }
+  }
+  ADD_FAILURE() << "no menu item for command " << command;
+}
+
+std::optional<int> TerminalRun::closeByMenu() {
+  chooseCommand(res::kCmdClose);
+  return app().waitExit();
+}
+
+void TerminalRun::screenshot(const std::string& name) const {
+  const fs::path file = artifactFolder() / (currentTestName() + "-" + name + ".png");
+  x({"import", "-window", "root", file.string()});
+}
+
+std::string TerminalRun::describeWindows() const {
+  std::ostringstream text;
+  for (unsigned long window : visibleWindows(".*")) {
+    const Geometry place = geometry(window);
+    std::string title = x({"xdotool", "getwindowname", std::to_string(window)});
+    if (!title.empty() && title.back() == '\n') title.pop_back();
+    text << window << " \"" << title << "\" at " << place.x << "," << place.y << " " << place.width << "x"
+         << place.height << "\n";
+  }
+  text << "focus: " << x({"xdotool", "getwindowfocus"});
+  return text.str();
+}
+
+std::map<std::string, std::string> TerminalRun::report() {
+  const fs::path file = folder_ / "report.txt";
+  std::error_code ignored;
+  fs::remove(file, ignored);
+  app().signal(SIGUSR1);
+  if (!waitUntil([&] { return fs::exists(file); })) return {};
+  return parseReport(readFile(file));
+}
+
+std::map<std::string, std::string> TerminalRun::finalReport() const {
+  return parseReport(readFile(folder_ / "report.txt"));
+}
+
+}  // namespace tevra::apptest

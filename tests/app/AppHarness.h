@@ -1,0 +1,155 @@
+#pragma once
+
+// Drives the real tevra-terminal as a user would: a private X server, a
+// private home, a pseudo-terminal as the serial line, xdotool for the
+// keyboard and mouse, and the program's run report (TEVRA_STATS_FILE, also
+// written on SIGUSR1) for what X cannot show (check marks, scroll bars).
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace tevra::apptest {
+
+using namespace std::chrono_literals;
+
+// Generous: the machine may be loaded and the program may run under sanitizers.
+constexpr std::chrono::milliseconds kPatience = 30s;
+
+// Polls `condition` every 50 ms until it holds or `patience` runs out.
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds patience = kPatience);
+
+// A child process with its own environment; killed (by its pid) if still running at the end.
+class Process {
+ public:
+  Process(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
+          const std::filesystem::path& workingDir, const std::filesystem::path& logFile);
+  ~Process();
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+
+  pid_t pid() const { return pid_; }
+  bool running();
+  // The exit code once it ended by itself within `patience`; -signal if killed by one.
+  std::optional<int> waitExit(std::chrono::milliseconds patience = kPatience);
+  void signal(int number);
+
+ private:
+  pid_t pid_ = -1;
+  std::optional<int> status_;
+};
+
+// Xvfb on a display number it picks itself (-displayfd), so parallel tests never collide.
+class XServer {
+ public:
+  XServer();
+  ~XServer();
+  const std::string& display() const { return display_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string display_;
+};
+
+// Runs a helper program to its end; its standard output.
+std::string runOutput(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment);
+
+struct Geometry {
+  int x = 0, y = 0, width = 0, height = 0;
+  bool operator==(const Geometry&) const = default;
+};
+void PrintTo(const Geometry& geometry, std::ostream* out);
+
+// A pseudo-terminal pair; the program opens the slave by its path. The test
+// keeps only the master, so the program's opens and closes are its own.
+class PtyLine {
+ public:
+  PtyLine();
+  ~PtyLine();
+  const std::string& slavePath() const { return slavePath_; }
+  int master() const { return master_; }
+
+  void write(const std::string& bytes);
+  // Reads what arrives until it holds `expected` or `patience` runs out; everything read.
+  std::string readUntil(const std::string& expected, std::chrono::milliseconds patience = kPatience);
+  // Everything that arrives within `quiet`.
+  std::string drain(std::chrono::milliseconds quiet = 300ms);
+
+  // The line's VSTART character, which every open of the program sets to 0x11:
+  // overwrite it, and the next open of the line shows.
+  void setStartCharacter(unsigned char character);
+  unsigned char startCharacter() const;
+
+ private:
+  int master_ = -1;
+  std::string slavePath_;
+};
+
+// A private user (HOME, XDG_CONFIG_HOME, XDG_RUNTIME_DIR in a temporary
+// folder), an X server and the program, started and driven.
+class TerminalRun {
+ public:
+  TerminalRun();
+  ~TerminalRun();
+
+  const std::filesystem::path& folder() const { return folder_; }
+  std::filesystem::path storeFile() const;
+  void writeStore(const std::string& text);
+  std::string readStore() const;
+  // A store value as text, from the [section] of the INI file.
+  std::optional<std::string> storeValue(const std::string& section, const std::string& name) const;
+
+  std::map<std::string, std::string> environment() const;
+  // Starts one more copy of the program.
+  Process& start();
+  Process& app() { return *processes_.back(); }
+  std::string appLog() const;
+
+  // xdotool and friends on this run's display.
+  std::string x(const std::vector<std::string>& argv) const;
+  std::vector<unsigned long> visibleWindows(const std::string& titleRegex) const;
+  Geometry geometry(unsigned long window) const;
+  // The main window: the first visible window titled "Terminal".
+  std::optional<unsigned long> mainWindow() const;
+  // Waits for a visible window titled exactly `title` other than the main window
+  // (the first window titled "Terminal").
+  std::optional<unsigned long> waitForDialog(const std::string& title) const;
+  bool waitGone(unsigned long window, std::chrono::milliseconds patience = kPatience) const;
+  // Focuses `window` and presses `key` until the window goes: a window just
+  // mapped may not take the keyboard yet. False if it stays.
+  bool dismiss(unsigned long window, const std::string& key) const;
+  void focus(unsigned long window) const;
+  // Keys in xdotool's names, one after the other with a pause the toolkit can follow.
+  void keys(const std::vector<std::string>& names) const;
+  // Chooses the menu item of `command` (res/ResourceIds.h) by keyboard, as
+  // a user would: F10, Right to its menu, Down to its item, Return.
+  void chooseCommand(int command) const;
+  // Chooses "Close" and waits for the program to end: its exit code.
+  std::optional<int> closeByMenu();
+  void screenshot(const std::string& name) const;
+  // The visible windows, their titles and places, and the focus: for failure messages.
+  std::string describeWindows() const;
+
+  // A fresh run report (the program writes it on SIGUSR1).
+  std::map<std::string, std::string> report();
+  // The report written when the program closed its window.
+  std::map<std::string, std::string> finalReport() const;
+
+ private:
+  std::filesystem::path folder_;
+  XServer xserver_;
+  std::vector<std::unique_ptr<Process>> processes_;
+};
+
+// The screenshots' folder, under the build tree.
+std::filesystem::path artifactFolder();
+
+}  // namespace tevra::apptest

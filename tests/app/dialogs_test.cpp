@@ -1,0 +1,115 @@
+// The Settings dialog's reconnect and the About box's link.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "AppHarness.h"
+#include "res/ResourceIds.h"
+#include "res/Strings.h"
+
+namespace tevra::apptest {
+namespace {
+
+constexpr unsigned char kStartCharacter = 0x11;  // what every open of the line sets
+constexpr unsigned char kScribble = 0x01;
+
+class DialogFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    run_.writeStore("[Ports]\nCOM2=" + line_.slavePath() + "\nCOM5=" + (run_.folder() / "no-such-device").string() +
+                    "\n");
+    run_.start();
+    ASSERT_TRUE(waitUntil([&] { return run_.mainWindow().has_value(); })) << run_.appLog();
+    ASSERT_TRUE(waitUntil([&] { return run_.report()["port_open"] == "1"; })) << run_.appLog();
+  }
+
+  void TearDown() override {
+    if (!run_.app().running()) return;
+    EXPECT_EQ(run_.closeByMenu(), 0) << run_.appLog();
+  }
+
+  // Opens the Settings dialog and leaves it with `key`.
+  void settingsThen(const std::string& key, const std::string& screenshotName = "") {
+    run_.chooseCommand(res::kCmdSettings);
+    const auto dialog = run_.waitForDialog("Settings");
+    ASSERT_TRUE(dialog) << run_.appLog();
+    if (!screenshotName.empty()) run_.screenshot(screenshotName);
+    ASSERT_TRUE(run_.dismiss(*dialog, key));
+  }
+
+  TerminalRun run_;
+  PtyLine line_;
+};
+
+using SettingsDialogTest = DialogFixture;
+
+TEST_F(SettingsDialogTest, CancelKeepsTheLineAndOkReopensItEvenUnchanged) {
+  ASSERT_EQ(line_.startCharacter(), kStartCharacter);
+  line_.setStartCharacter(kScribble);
+
+  settingsThen("Escape", "settings");
+  EXPECT_EQ(run_.report()["port_open"], "1");  // the report also shows the dialog's end was handled
+  EXPECT_EQ(line_.startCharacter(), kScribble) << "Cancel touched the line";
+
+  settingsThen("Return");
+  EXPECT_TRUE(waitUntil([&] { return line_.startCharacter() == kStartCharacter; })) << "OK did not reopen the line";
+  const auto report = run_.report();
+  EXPECT_EQ(report.at("port_open"), "1");
+
+  // The reopened line carries typing.
+  run_.focus(*run_.mainWindow());
+  run_.keys({"q"});
+  EXPECT_EQ(line_.readUntil("q"), "q");
+}
+
+TEST_F(SettingsDialogTest, ChoosingAMissingPortReportsItAndStoresTheChoice) {
+  run_.chooseCommand(res::kCmdSettings);
+  const auto dialog = run_.waitForDialog("Settings");
+  ASSERT_TRUE(dialog) << run_.appLog();
+  // The port list has the focus first; three steps down from COM2 is COM5,
+  // which this system maps to a device that does not exist.
+  run_.focus(*dialog);
+  run_.keys({"Down", "Down", "Down"});
+  run_.screenshot("com5-chosen");
+  ASSERT_TRUE(run_.dismiss(*dialog, "Return"));
+
+  const auto box = run_.waitForDialog("Terminal");
+  ASSERT_TRUE(box) << "no open-failure box for COM5\n" << run_.describeWindows();
+  run_.screenshot("com5-failed");
+  ASSERT_TRUE(run_.dismiss(*box, "Return"));
+  EXPECT_EQ(run_.report()["port_open"], "0");
+  EXPECT_EQ(run_.closeByMenu(), 0) << run_.appLog();
+  EXPECT_EQ(run_.storeValue("General", "Port"), "4");
+}
+
+using AboutBoxTest = DialogFixture;
+
+TEST_F(AboutBoxTest, TheLinkOpensTheAddressWithTheDesktopOpener) {
+  run_.chooseCommand(res::kCmdAbout);
+  const auto dialog = run_.waitForDialog("About");
+  ASSERT_TRUE(dialog) << run_.appLog();
+  run_.screenshot("about");
+
+  // The link's box, from the dialog's size in dialog units (240 x 74).
+  const Geometry box = run_.geometry(*dialog);
+  const int x = box.x + (60 + 10) * box.width / 240;
+  const int y = box.y + (56 + 5) * box.height / 74;
+  run_.x({"xdotool", "mousemove", std::to_string(x), std::to_string(y), "click", "1"});
+  const auto opened = run_.folder() / "opened.txt";
+  std::string arguments;
+  EXPECT_TRUE(waitUntil([&] {
+    std::ifstream in(opened);
+    std::ostringstream text;
+    text << in.rdbuf();
+    arguments = text.str();
+    return !arguments.empty();
+  })) << run_.appLog();
+  EXPECT_EQ(arguments, std::string(res::kLinkAddress) + "\n");
+
+  EXPECT_TRUE(run_.dismiss(*dialog, "Escape"));
+}
+
+}  // namespace
+}  // namespace tevra::apptest

@@ -1,0 +1,118 @@
+// Start-up, the single instance and what survives a restart.
+
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "AppHarness.h"
+#include "res/ResourceIds.h"
+
+namespace tevra::apptest {
+namespace {
+
+std::string portsSection(const std::string& com2Path) { return "[Ports]\nCOM2=" + com2Path + "\n"; }
+
+// The stored window rectangle: left, top, right, bottom.
+void expectStoredLayout(const TerminalRun& run, const std::array<const char*, 4>& values) {
+  const char* names[] = {"LayoutLeft", "LayoutTop", "LayoutRight", "LayoutBottom"};
+  for (std::size_t i = 0; i < values.size(); ++i) EXPECT_EQ(run.storeValue("Layout", names[i]), values[i]) << names[i];
+}
+
+void closeByMenu(TerminalRun& run) { EXPECT_EQ(run.closeByMenu(), 0) << run.appLog(); }
+
+TEST(StartupTest, FirstStartUsesDefaultsAndReportsAMissingDevice) {
+  TerminalRun run;
+  run.writeStore(portsSection((run.folder() / "no-such-device").string()));
+  run.start();
+
+  const auto box = run.waitForDialog("Terminal");
+  ASSERT_TRUE(box) << "no open-failure box\n" << run.appLog();
+  const auto main = run.mainWindow();
+  ASSERT_TRUE(main);
+  EXPECT_EQ(run.geometry(*main), (Geometry{20, 20, 580, 340}));
+  run.screenshot("open-failure");
+
+  ASSERT_TRUE(run.dismiss(*box, "Return")) << "box " << *box << " stays\n" << run.describeWindows();
+
+  const auto report = run.report();
+  ASSERT_FALSE(report.empty()) << run.appLog();
+  const std::pair<const char*, const char*> checkMarks[] = {
+      {"checked_40011", "0"}, {"checked_40015", "0"}, {"checked_40012", "1"},
+      {"checked_40021", "0"}, {"checked_40023", "0"},
+  };
+  for (const auto& [name, value] : checkMarks) EXPECT_EQ(report.at(name), value) << name;
+  for (const auto& [name, value] : report) {
+    if (name.rfind("enabled_", 0) == 0) {
+      EXPECT_EQ(value, "1") << name << " is greyed";
+    }
+  }
+  EXPECT_EQ(report.at("port_open"), "0");
+  EXPECT_EQ(report.at("caret_visible"), "0");
+
+  closeByMenu(run);
+  const std::pair<const char*, const char*> stored[] = {
+      {"Port", "1"}, {"BaudRate", "4"}, {"ByteSize", "3"}, {"Parity", "0"}, {"StopBits", "0"},
+  };
+  for (const auto& [name, value] : stored) EXPECT_EQ(run.storeValue("General", name), value) << name;
+  EXPECT_EQ(run.storeValue("Terminal", "TermEcho"), "1");
+  EXPECT_EQ(run.storeValue("Terminal", "CaptureFile"), "capture.txt");
+  expectStoredLayout(run, {"20", "20", "600", "360"});
+}
+
+TEST(StartupTest, RectangleAndOptionsSurviveARestart) {
+  TerminalRun run;
+  PtyLine line;
+  run.writeStore(portsSection(line.slavePath()) +
+                 "[Terminal]\nTermEcho=0\nTermInCR=1\n"
+                 "[Layout]\nLayoutLeft=100\nLayoutTop=120\nLayoutRight=600\nLayoutBottom=420\n");
+  run.start();
+  std::optional<unsigned long> main;
+  ASSERT_TRUE(waitUntil([&] { return (main = run.mainWindow()).has_value(); })) << run.appLog();
+  EXPECT_EQ(run.geometry(*main), (Geometry{100, 120, 500, 300}));
+
+  // The user moves and sizes the window and turns on outgoing CR = CR+LF.
+  run.x({"xdotool", "windowmove", std::to_string(*main), "150", "130"});
+  run.x({"xdotool", "windowsize", std::to_string(*main), "520", "310"});
+  const Geometry moved{150, 130, 520, 310};
+  ASSERT_TRUE(waitUntil([&] { return run.geometry(*main) == moved; }));
+  run.chooseCommand(res::kCmdOutCR);
+  ASSERT_TRUE(waitUntil([&] { return run.report()["checked_40015"] == "1"; }));
+  closeByMenu(run);
+
+  expectStoredLayout(run, {"150", "130", "670", "440"});
+  EXPECT_EQ(run.storeValue("Terminal", "TermOutCR"), "1");
+  EXPECT_EQ(run.storeValue("Terminal", "TermInCR"), "1");
+  EXPECT_EQ(run.storeValue("Terminal", "TermEcho"), "0");
+
+  run.start();
+  ASSERT_TRUE(waitUntil([&] { return (main = run.mainWindow()).has_value(); })) << run.appLog();
+  EXPECT_EQ(run.geometry(*main), moved);
+  const auto report = run.report();
+  EXPECT_EQ(report.at("checked_40015"), "1");
+  EXPECT_EQ(report.at("checked_40011"), "1");
+  EXPECT_EQ(report.at("checked_40012"), "0");
+  run.screenshot("restarted");
+  closeByMenu(run);
+}
+
+TEST(StartupTest, ASecondCopyEndsQuietlyAndAKilledCopyBlocksNothing) {
+  TerminalRun run;
+  PtyLine line;
+  run.writeStore(portsSection(line.slavePath()));
+  Process& first = run.start();
+  ASSERT_TRUE(waitUntil([&] { return run.mainWindow().has_value(); })) << run.appLog();
+
+  Process& second = run.start();
+  EXPECT_EQ(second.waitExit(), 0);
+  EXPECT_EQ(run.visibleWindows("^Terminal$").size(), 1u);
+  EXPECT_TRUE(first.running());
+
+  first.signal(SIGKILL);
+  ASSERT_TRUE(first.waitExit());
+  run.start();
+  ASSERT_TRUE(waitUntil([&] { return run.mainWindow().has_value(); })) << run.appLog();
+  closeByMenu(run);
+}
+
+}  // namespace
+}  // namespace tevra::apptest

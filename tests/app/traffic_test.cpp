@@ -1,0 +1,186 @@
+// Keys to the line, the line to the screen and the capture file, and the
+// scroll bars around the screen.
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "AppHarness.h"
+#include "res/ResourceIds.h"
+
+namespace tevra::apptest {
+namespace {
+
+
+std::string fileText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The program running on a pseudo-terminal line as COM2, the port open.
+class LineFixture : public ::testing::Test {
+ protected:
+  void startWith(const std::string& extraStore = "") {
+    run_.writeStore("[Ports]\nCOM2=" + line_.slavePath() + "\n" + extraStore);
+    run_.start();
+    ASSERT_TRUE(waitUntil([&] { return run_.mainWindow().has_value(); })) << run_.appLog();
+    ASSERT_TRUE(waitUntil([&] { return run_.report()["port_open"] == "1"; })) << run_.appLog();
+    main_ = *run_.mainWindow();
+  }
+
+  void TearDown() override {
+    if (!run_.app().running()) return;
+    EXPECT_EQ(run_.closeByMenu(), 0) << run_.appLog();
+  }
+
+  long reportNumber(const char* name) {
+    const auto report = run_.report();
+    return report.count(name) ? std::stol(report.at(name)) : -1;
+  }
+
+  TerminalRun run_;
+  PtyLine line_;
+  unsigned long main_ = 0;
+};
+
+using TypingTest = LineFixture;
+
+TEST_F(TypingTest, EveryCharacterAKeyProducesGoesOutAndOtherKeysSendNothing) {
+  startWith();
+  run_.focus(main_);
+  struct Case {
+    const char* key;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {"a", "a"},           {"shift+b", "B"},     {"Return", "\r"},   {"BackSpace", "\b"},
+      {"Tab", "\t"},        {"Escape", "\x1b"},   {"ctrl+a", "\x01"}, {"ctrl+z", "\x1a"},
+      {"eacute", "\xe9"},   {"EuroSign", "\x80"}, {"F5", ""},         {"Left", ""},
+      {"Delete", ""},       {"Home", ""},         {"Next", ""},       {"Insert", ""},
+  };
+  for (const Case& keyCase : cases) {
+    SCOPED_TRACE(keyCase.key);
+    run_.keys({keyCase.key, "period"});  // the period marks the end of what the key sent
+    const std::string received = line_.readUntil(".");
+    ASSERT_FALSE(received.empty()) << "nothing reached the line\n" << run_.appLog();
+    EXPECT_EQ(received, keyCase.bytes + ".");
+  }
+}
+
+using ReceiveTest = LineFixture;
+
+TEST_F(ReceiveTest, ReceivedAndTypedBytesGoToTheCaptureFileWhileCaptureIsOn) {
+  const auto capture = run_.folder() / "traffic.cap";
+  startWith("[Terminal]\nTermCapture=1\nCaptureFile=" + capture.string() + "\n");
+
+  line_.write("hello\r\n");
+  ASSERT_TRUE(waitUntil([&] { return fileText(capture) == "hello\r\n"; })) << fileText(capture);
+  EXPECT_EQ(reportNumber("bytes_received"), 7);
+  EXPECT_EQ(reportNumber("cursor_row"), 1);
+
+  run_.focus(main_);
+  run_.keys({"k"});
+  EXPECT_EQ(line_.readUntil("k"), "k");
+  ASSERT_TRUE(waitUntil([&] { return fileText(capture) == "hello\r\nk"; })) << fileText(capture);
+
+  run_.chooseCommand(res::kCmdCapture);
+  ASSERT_TRUE(waitUntil([&] { return run_.report()["checked_40021"] == "0"; }));
+  line_.write("more");
+  ASSERT_TRUE(waitUntil([&] { return reportNumber("bytes_received") == 11; }));
+  EXPECT_EQ(fileText(capture), "hello\r\nk");
+  run_.screenshot("received");
+}
+
+using ScrollTest = LineFixture;
+
+TEST_F(ScrollTest, ClearScreenReturnsBothScrollBarsToTheStart) {
+  startWith();
+  std::string lines;
+  for (int i = 1; i <= 40; ++i) lines += "line " + std::to_string(i) + " of the screen that scrolls\r\n";
+  line_.write(lines);
+  ASSERT_TRUE(waitUntil([&] { return reportNumber("cursor_row") == 40; })) << run_.appLog();
+
+  // The wheel scrolls by whole lines: a notch up shows earlier rows.
+  const Geometry frame = run_.geometry(main_);
+  const long followed = reportNumber("view_vpos");
+  run_.x({"xdotool", "mousemove", std::to_string(frame.x + frame.width / 2),
+          std::to_string(frame.y + frame.height / 2), "click", "4"});
+  long wheeled = followed;
+  ASSERT_TRUE(waitUntil([&] { return (wheeled = reportNumber("view_vpos")) < followed; })) << run_.appLog();
+  EXPECT_EQ((followed - wheeled) % 16, 0) << followed << " -> " << wheeled;
+
+  // Scroll right: the primary button warps the thumb to where the trough is clicked.
+  run_.x({"xdotool", "mousemove", std::to_string(frame.x + frame.width - 40),
+          std::to_string(frame.y + frame.height - 6), "click", "1"});
+  std::map<std::string, std::string> report;
+  ASSERT_TRUE(waitUntil([&] {
+    report = run_.report();
+    return report["hscroll_pos"] != "0" && report["view_hpos"] != "0";
+  })) << run_.appLog();
+  EXPECT_GT(std::stoi(report.at("vscroll_pos")), 1);
+  EXPECT_GT(std::stoi(report.at("view_vpos")), 1);
+  EXPECT_EQ(report.at("view_hpos"), report.at("hscroll_pos"));
+  run_.screenshot("scrolled");
+
+  run_.chooseCommand(res::kCmdClearScreen);
+  ASSERT_TRUE(waitUntil([&] { return reportNumber("cursor_row") == 0; }));
+  report = run_.report();
+  for (const char* name : {"hscroll_pos", "vscroll_pos", "view_hpos", "view_vpos"}) {
+    EXPECT_EQ(report.at(name), "0") << name;
+  }
+  EXPECT_EQ(report.at("vscroll_range"), "2");  // the range 0..1
+  EXPECT_EQ(report.at("caret_visible"), "1");
+  run_.screenshot("cleared");
+}
+
+using FloodTest = LineFixture;
+
+TEST_F(FloodTest, AFloodOfReceivedDataKeepsTheMenusWorkingAndRepaintsByTheFrame) {
+  startWith();
+  std::string chunk;
+  for (int i = 0; i < 64; ++i) chunk += std::string(79, static_cast<char>('A' + i % 26)) + "\r\n";
+  std::atomic<bool> stop{false};
+  std::atomic<long> written{0};
+  std::thread writer([&] {
+    std::size_t offset = 0;
+    while (!stop) {
+      const ssize_t wrote = ::write(line_.master(), chunk.data() + offset, chunk.size() - offset);
+      if (wrote > 0) {
+        written += wrote;
+        offset = (offset + static_cast<std::size_t>(wrote)) % chunk.size();
+      } else {
+        std::this_thread::sleep_for(1ms);
+      }
+    }
+  });
+  EXPECT_TRUE(waitUntil([&] { return reportNumber("bytes_received") > 200000; })) << run_.appLog();
+
+  // Mid-flood, the menu still opens a dialog and the dialog still closes.
+  run_.chooseCommand(res::kCmdAbout);
+  const auto dialog = run_.waitForDialog("About");
+  EXPECT_TRUE(dialog) << "the menu did not answer during the flood";
+  run_.screenshot("flood");
+  if (dialog) {
+    EXPECT_TRUE(run_.dismiss(*dialog, "Escape"));
+  }
+  stop = true;
+  writer.join();
+
+  ASSERT_TRUE(waitUntil([&] { return reportNumber("bytes_received") == written; })) << written;
+  const auto report = run_.report();
+  const long lines = written / static_cast<long>(chunk.size() / 64);
+  // Repaints follow the frame clock, not the lines: a repaint per line would be `lines`.
+  EXPECT_LT(std::stol(report.at("refreshes")), lines / 4) << lines << " lines";
+  EXPECT_LT(std::stol(report.at("paints")), lines / 4) << lines << " lines";
+  EXPECT_EQ(report.at("cursor_row"), "124");
+}
+
+}  // namespace
+}  // namespace tevra::apptest
