@@ -34,7 +34,7 @@ extern PortRecord g_port;
 // through a queue of kPortQueueBlocks: when it is full the reader stops reading,
 // and the line's flow control holds the device.
 constexpr std::size_t kPortBlockBytes = 511;
-constexpr std::size_t kPortQueueBlocks = 8;
+constexpr std::size_t kPortQueueBlocks = 256;
 
 void portInit();
 void portTerm();
