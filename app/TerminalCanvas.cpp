@@ -20,6 +20,9 @@ std::optional<int> lineCodeOf(const wxKeyEvent& event) {
   if (character == WXK_NONE) return std::nullopt;
   // Delete reports the character 127, but like the other editing keys it types nothing.
   if (event.GetKeyCode() == WXK_DELETE || event.GetKeyCode() == WXK_NUMPAD_DELETE) return std::nullopt;
+  // Ctrl with @ [ \ ] ^ _ types NUL and 27-31, as Ctrl with a letter types 1-26;
+  // GTK reports the plain character (Ctrl+Alt is AltGr on some layouts: left alone).
+  if (event.RawControlDown() && !event.AltDown() && character >= '@' && character <= '_') return character & 0x1F;
   if (const auto byte = unicodeToCp1252(static_cast<char32_t>(character))) return *byte;
   return '?';  // a character the line's set cannot carry
 }
