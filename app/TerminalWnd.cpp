@@ -30,6 +30,9 @@ wxString chooserFilter(const std::string& filter) {
 
 std::string toUtf8(const wxString& text) { return std::string(text.utf8_str()); }
 
+// Resumes delivering received blocks after the toolkit has had its turn.
+constexpr int kDeliveryTimerId = res::kSendTimerId + 1;
+
 }  // namespace
 
 wxBEGIN_EVENT_TABLE(TerminalWnd, wxFrame)
@@ -46,13 +49,14 @@ wxBEGIN_EVENT_TABLE(TerminalWnd, wxFrame)
   EVT_MENU(wxIdForCommand(res::kCmdStopSending), TerminalWnd::onStopSending)
   EVT_MENU(wxIdForCommand(res::kCmdClose), TerminalWnd::onCloseCommand)
   EVT_TIMER(res::kSendTimerId, TerminalWnd::onSendTimer)
+  EVT_TIMER(kDeliveryTimerId, TerminalWnd::onDeliveryTimer)
   EVT_CLOSE(TerminalWnd::onClose)
   EVT_SIZE(TerminalWnd::onSize)
   EVT_MOVE(TerminalWnd::onMove)
 wxEND_EVENT_TABLE()
 
 TerminalWnd::TerminalWnd(SettingsStore& store)
-    : store_(store), sendTimer_(this, res::kSendTimerId) {}
+    : store_(store), sendTimer_(this, res::kSendTimerId), deliveryTimer_(this, kDeliveryTimerId) {}
 
 // The canvas outlives the members (the toolkit deletes it with the frame),
 // and focus events still reach it then: cut it off from the core first.
@@ -197,10 +201,21 @@ void TerminalWnd::optionsChanged() { refreshCheckMarks(); }
 void TerminalWnd::portWake() {
   if (wakePending_.exchange(true)) return;
   ++counters_.wakesPosted;
-  wxQueueEvent(this, new wxThreadEvent(wxEVT_THREAD));
+  if (wxThread::IsMain()) {
+    // Blocks are left after a delivery round. A queued event would be handled
+    // in the same pending-event loop, which then never returns to the toolkit
+    // while the line floods: menus, keys and paints would starve.
+    deliveryTimer_.StartOnce(1);
+  } else {
+    wxQueueEvent(this, new wxThreadEvent(wxEVT_THREAD));
+  }
 }
 
-void TerminalWnd::onPortWake(wxThreadEvent& /*event*/) {
+void TerminalWnd::onPortWake(wxThreadEvent& /*event*/) { deliverReceived(); }
+
+void TerminalWnd::onDeliveryTimer(wxTimerEvent& /*event*/) { deliverReceived(); }
+
+void TerminalWnd::deliverReceived() {
   ++counters_.wakesHandled;
   wakePending_ = false;  // before delivering, so a block queued meanwhile wakes us again
   counters_.blocksDelivered += portDeliver(*this);

@@ -64,6 +64,8 @@ class TerminalWnd : public wxFrame, public TerminalUi, public PortReceiver, priv
   void trackRestoredRect();
 
   void onPortWake(wxThreadEvent& event);
+  void onDeliveryTimer(wxTimerEvent& event);
+  void deliverReceived();
   void onAbout(wxCommandEvent& event);
   void onSettings(wxCommandEvent& event);
   void onClearScreen(wxCommandEvent& event);
@@ -91,6 +93,7 @@ class TerminalWnd : public wxFrame, public TerminalUi, public PortReceiver, priv
   TerminalCanvas* canvas_ = nullptr;  // a child window, deleted by the toolkit
   std::unique_ptr<Viewport> viewport_;
   wxTimer sendTimer_;
+  wxTimer deliveryTimer_;
   wxRect restoredRect_;
   std::atomic<bool> wakePending_{false};
 
