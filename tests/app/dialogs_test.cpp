@@ -1,4 +1,5 @@
-// The Settings dialog's reconnect and the About box's link.
+// The Settings dialog's reconnect, the About box's link, and the caret while a
+// dialog has the keyboard.
 
 #include <gtest/gtest.h>
 
@@ -109,6 +110,27 @@ TEST_F(AboutBoxTest, TheLinkOpensTheAddressWithTheDesktopOpener) {
   EXPECT_EQ(arguments, std::string(res::kLinkAddress) + "\n");
 
   EXPECT_TRUE(run_.dismiss(*dialog, "Escape"));
+}
+
+// The caret shows only while the terminal has the keyboard: a dialog takes it
+// away, and closing the dialog brings it back.
+TEST_F(AboutBoxTest, TheCaretGoesWithTheKeyboardAndComesBack) {
+  const auto caretShown = [&](const char* value) {
+    return waitUntil([&] { return run_.report()["caret_visible"] == value; });
+  };
+  run_.focus(*run_.mainWindow());
+  ASSERT_TRUE(caretShown("1")) << run_.describeWindows();
+
+  run_.chooseCommand(res::kCmdAbout);
+  const auto dialog = run_.waitForDialog("About");
+  ASSERT_TRUE(dialog) << run_.appLog();
+  run_.focus(*dialog);
+  EXPECT_TRUE(caretShown("0")) << "the caret stayed while the About box had the keyboard\n"
+                               << run_.describeWindows();
+
+  ASSERT_TRUE(run_.dismiss(*dialog, "Escape"));
+  run_.focus(*run_.mainWindow());
+  EXPECT_TRUE(caretShown("1")) << "the caret did not come back\n" << run_.describeWindows();
 }
 
 }  // namespace
