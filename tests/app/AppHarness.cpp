@@ -73,13 +73,6 @@ std::string currentTestName() {
   return name;
 }
 
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 std::map<std::string, std::string> parseReport(const std::string& text) {
   std::map<std::string, std::string> values;
   std::istringstream lines(text);
@@ -92,6 +85,13 @@ std::map<std::string, std::string> parseReport(const std::string& text) {
 }
 
 }  // namespace
+
+std::string fileText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
 
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds patience) {
   const auto deadline = std::chrono::steady_clock::now() + patience;
@@ -289,7 +289,7 @@ void TerminalRun::writeStore(const std::string& text) {
   std::ofstream(storeFile(), std::ios::trunc) << text;
 }
 
-std::string TerminalRun::readStore() const { return readFile(storeFile()); }
+std::string TerminalRun::readStore() const { return fileText(storeFile()); }
 
 std::optional<std::string> TerminalRun::storeValue(const std::string& section, const std::string& name) const {
   std::istringstream lines(readStore());
@@ -334,7 +334,7 @@ Process& TerminalRun::start() {
   return *processes_.back();
 }
 
-std::string TerminalRun::appLog() const { return readFile(folder_ / "app.log"); }
+std::string TerminalRun::appLog() const { return fileText(folder_ / "app.log"); }
 
 std::string TerminalRun::x(const std::vector<std::string>& argv) const {
   return runOutput(argv, {{"PATH", std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin"},
@@ -454,11 +454,11 @@ std::map<std::string, std::string> TerminalRun::report() {
   fs::remove(file, ignored);
   app().signal(SIGUSR1);
   if (!waitUntil([&] { return fs::exists(file); })) return {};
-  return parseReport(readFile(file));
+  return parseReport(fileText(file));
 }
 
 std::map<std::string, std::string> TerminalRun::finalReport() const {
-  return parseReport(readFile(folder_ / "report.txt"));
+  return parseReport(fileText(folder_ / "report.txt"));
 }
 
 }  // namespace tevra::apptest

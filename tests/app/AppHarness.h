@@ -59,6 +59,9 @@ class XServer {
   std::string display_;
 };
 
+// A file's whole content, bytes as they are; empty when it cannot be read.
+std::string fileText(const std::filesystem::path& path);
+
 // Runs a helper program to its end; its standard output.
 std::string runOutput(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment);
 

@@ -3,9 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "AppHarness.h"
 #include "res/ResourceIds.h"
 #include "res/Strings.h"
@@ -101,10 +98,7 @@ TEST_F(AboutBoxTest, TheLinkOpensTheAddressWithTheDesktopOpener) {
   const auto opened = run_.folder() / "opened.txt";
   std::string arguments;
   EXPECT_TRUE(waitUntil([&] {
-    std::ifstream in(opened);
-    std::ostringstream text;
-    text << in.rdbuf();
-    arguments = text.str();
+    arguments = fileText(opened);
     return !arguments.empty();
   })) << run_.appLog();
   EXPECT_EQ(arguments, std::string(res::kLinkAddress) + "\n");

@@ -6,8 +6,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "AppHarness.h"
@@ -15,14 +13,6 @@
 
 namespace tevra::apptest {
 namespace {
-
-
-std::string fileText(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // The program running on a pseudo-terminal line as COM2, the port open.
 class LineFixture : public ::testing::Test {

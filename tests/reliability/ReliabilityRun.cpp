@@ -33,13 +33,6 @@ std::string floodPayload(std::size_t count, unsigned seed) {
   return bytes;
 }
 
-std::string fileText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 std::size_t firstDifference(const std::string& actual, const std::string& expected) {
   const std::size_t common = std::min(actual.size(), expected.size());
   const auto mismatch =

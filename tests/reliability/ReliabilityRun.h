@@ -36,7 +36,6 @@ long scaled(const char* name, long normal, long sanitized);
 // which the line itself consumes; reproducible from `seed`.
 std::string floodPayload(std::size_t count, unsigned seed);
 
-std::string fileText(const std::filesystem::path& path);
 // Where `actual` first differs from the start of `expected` (npos when it is a prefix of it).
 std::size_t firstDifference(const std::string& actual, const std::string& expected);
 
