@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <system_error>
 
 #include "core/ScreenBuffer.h"
 #include "core/SerialLink.h"
@@ -51,7 +52,7 @@ class TerminalSession {
 
  private:
   void send(std::uint8_t byte);
-  void reportCaptureFailure(int error);
+  void reportCaptureFailure(const std::error_code& error);
 
   TerminalSettings& settings_;
   ScreenBuffer& screen_;
