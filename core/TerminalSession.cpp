@@ -5,6 +5,7 @@
 
 #include "core/FileSender.h"
 #include "core/Platform.h"
+#include "core/Viewport.h"
 #include "res/Strings.h"
 
 namespace tevra {
@@ -126,6 +127,12 @@ bool TerminalSession::applyLineSettings(const LineIndices& chosen, FileSender& s
   sender.stop();
   disconnect();
   return connect();
+}
+
+void TerminalSession::onDestroy(Viewport& view, FileSender& sender, const WindowRect& restoredRect) {
+  view.destroyCaret();
+  sender.stop();
+  settings_.save(store_, restoredRect);
 }
 
 }  // namespace tevra

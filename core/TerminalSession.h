@@ -14,6 +14,7 @@
 namespace tevra {
 
 class FileSender;
+class Viewport;
 
 // The five list positions of the Settings dialog, in TerminalSettings' terms.
 struct LineIndices {
@@ -49,6 +50,10 @@ class TerminalSession {
   // reopens the port. Returns what connect() returned. The caret is the
   // caller's to re-create afterwards.
   bool applyLineSettings(const LineIndices& chosen, FileSender& sender);
+
+  // The window's end: the caret goes, the sending stops, then the settings
+  // are saved with the window's restored rectangle.
+  void onDestroy(Viewport& view, FileSender& sender, const WindowRect& restoredRect);
 
  private:
   void send(std::uint8_t byte);
