@@ -121,7 +121,7 @@ void FileSender::start() {
   if (reader_) {
     timerId_ = ui_.startTimer(res::kSendTimerId, res::kSendIntervalMs);
     if (timerId_ != 0) {
-      sending_ = 1;
+      sending_ = true;
     } else {
       reader_.reset();  // no timer, no ticks: stay idle rather than hang in "sending"
     }
@@ -136,7 +136,7 @@ void FileSender::stop() {
   }
   if (sending_) {
     reader_.reset();
-    sending_ = 0;
+    sending_ = false;
   }
   ui_.optionsChanged();
 }
@@ -164,7 +164,7 @@ void FileSender::onTimer() {
   }
 }
 
-int FileSender::sending() const { return sending_; }
+bool FileSender::sending() const { return sending_; }
 
 int FileSender::timerId() const { return timerId_; }
 

@@ -76,7 +76,7 @@ TEST_P(WindowEndTest, CaretThenSendingThenSave) {
     traffic::writeWholeFile(path, "one\ntwo\n");
     ui.openAnswer = path;
     sender.start();
-    ASSERT_EQ(sender.sending(), 1);
+    ASSERT_TRUE(sender.sending());
   }
   log.clear();
   const WindowRect restored{31, 42, 731, 542};
@@ -89,7 +89,7 @@ TEST_P(WindowEndTest, CaretThenSendingThenSave) {
   for (const std::string& write : expectedStore.writeLog()) expected.push_back("save " + write);
   EXPECT_EQ(log, expected);
   EXPECT_FALSE(view.caretShown());
-  EXPECT_EQ(sender.sending(), 0);
+  EXPECT_FALSE(sender.sending());
   EXPECT_EQ(ui.runningTimer, 0);
   EXPECT_EQ(store.readInt("Layout", "LayoutLeft", 0), 31);
   EXPECT_EQ(store.readInt("Layout", "LayoutBottom", 0), 542);
