@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "core/Platform.h"
 #include "res/ResourceIds.h"
