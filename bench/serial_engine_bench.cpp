@@ -15,7 +15,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "serial/LineSettings.h"
+#include "serial/posix/LineSettings.h"
 #include "serial/SerialPort.h"
 #include "tests/serial/PtyPair.h"
 #include "tests/serial/UiLoop.h"

@@ -4,6 +4,10 @@
 #include <cstdint>
 #include <string>
 
+// The serial port engine: one port for the process, driven by plain functions
+// on the UI thread, with a reader thread that hands received blocks over.
+// serial/PortEngine.h describes the inside and its threads.
+
 namespace tevra {
 
 // Told that blocks are waiting (or the line failed). Called on the reader thread,
@@ -26,10 +30,6 @@ class PortSink {
   virtual int onPortError() = 0;
 };
 
-// The one open port of the process. Fields beyond these are the engine's own.
-struct PortRecord;
-extern PortRecord g_port;
-
 // Received bytes travel to the UI thread in blocks of at most kPortBlockBytes,
 // through a queue of kPortQueueBlocks: when it is full the reader stops reading,
 // and the line's flow control holds the device.
@@ -44,8 +44,6 @@ void portSetLine(std::uint8_t portNumber, std::uint32_t baud, std::uint8_t dataB
 // Opens `devicePath` with the stored line values. Nonzero on success.
 int portOpen(const std::string& devicePath, PortReceiver* receiver);
 void portClose();
-// Reader thread only: bytes read (0 if none waiting) or -1 on error.
-int portRead(std::uint8_t* buffer, std::size_t max);
 // UI thread: 1 if every byte was written within the write time-out, else 0.
 int portWrite(const std::uint8_t* bytes, std::size_t count);
 // The write time-out: 19200 / baud milliseconds per byte (64 at 300 baud), and
@@ -58,8 +56,5 @@ std::string portFailureReason();
 // port delivers nothing, and nothing of a closed port is delivered after its close.
 // Returns the number of blocks delivered.
 int portDeliver(PortSink& sink);
-// The reader thread's body, started by portOpen(): 1 after a normal end, 0 if
-// its wait failed. Not for callers.
-int ReaderThread(PortRecord* record);
 
 }  // namespace tevra

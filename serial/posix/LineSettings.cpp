@@ -1,4 +1,4 @@
-#include "serial/LineSettings.h"
+#include "serial/posix/LineSettings.h"
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
