@@ -197,9 +197,8 @@ void TerminalWnd::killTimer(int id) {
 
 void TerminalWnd::optionsChanged() { refreshCheckMarks(); }
 
-// Reader thread: post one wake-up; the flag keeps a flood from queueing more.
+// Posts a wake-up; the engine merges wakes, so a flood posts one per delivery round.
 void TerminalWnd::portWake() {
-  if (wakePending_.exchange(true)) return;
   ++counters_.wakesPosted;
   if (wxThread::IsMain()) {
     // Blocks are left after a delivery round. A queued event would be handled
@@ -217,7 +216,6 @@ void TerminalWnd::onDeliveryTimer(wxTimerEvent& /*event*/) { deliverReceived(); 
 
 void TerminalWnd::deliverReceived() {
   ++counters_.wakesHandled;
-  wakePending_ = false;  // before delivering, so a block queued meanwhile wakes us again
   counters_.blocksDelivered += portDeliver(*this);
 }
 

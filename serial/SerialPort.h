@@ -14,7 +14,8 @@ namespace tevra {
 // and by portDeliver() on the UI thread when it leaves blocks for a later turn so
 // that other events get their turn: it must only post a wake-up to the UI thread,
 // which then calls portDeliver(); it must never block nor deliver inline.
-// One wake may stand for many blocks.
+// One wake may stand for many blocks. The engine merges wakes: it calls again
+// only once portDeliver() has run, so the receiver needs no flag of its own.
 class PortReceiver {
  public:
   virtual ~PortReceiver() = default;
