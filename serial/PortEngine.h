@@ -58,11 +58,7 @@ struct PortRecord {
 
   std::atomic<int> connected{0};
 
-  std::uint8_t portNumber = 0;
-  std::uint8_t dataBits = 0;
-  std::uint8_t parity = 0;
-  std::uint8_t stopBits = 0;
-  std::uint32_t baud = 0;
+  LineParameters line;  // as portSetLine() stored it, for the next open
   std::uint32_t openBaud = 0;  // the rate the open line runs at, for write time-outs
   std::string failureReason;
 

@@ -120,11 +120,7 @@ DrainResult drainLine(PortRecord& port) {
 
 void portInit() {
   portTerm();
-  g_port.portNumber = 0;
-  g_port.dataBits = 0;
-  g_port.parity = 0;
-  g_port.stopBits = 0;
-  g_port.baud = 0;
+  g_port.line = LineParameters{0, 0, 0, Parity::kNone, StopBits::kOne};
   g_port.failureReason.clear();
 }
 
@@ -135,12 +131,8 @@ void portTerm() {
 int portIsOpen() { return g_port.connected.load(); }
 
 void portSetLine(std::uint8_t portNumber, std::uint32_t baud, std::uint8_t dataBits,
-                 std::uint8_t parity, std::uint8_t stopBits) {
-  g_port.portNumber = portNumber;
-  g_port.baud = baud;
-  g_port.dataBits = dataBits;
-  g_port.parity = parity;
-  g_port.stopBits = stopBits;
+                 Parity parity, StopBits stopBits) {
+  g_port.line = LineParameters{portNumber, baud, dataBits, parity, stopBits};
 }
 
 long portWriteTimeoutMs(std::uint32_t baud, std::size_t count) {

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/LineParameters.h"
+
 // The serial port engine: one port for the process, driven by plain functions
 // on the UI thread, with a reader thread that hands received blocks over.
 // serial/PortEngine.h describes the inside and its threads.
@@ -41,7 +43,7 @@ void portInit();
 void portTerm();
 int portIsOpen();
 void portSetLine(std::uint8_t portNumber, std::uint32_t baud, std::uint8_t dataBits,
-                 std::uint8_t parity, std::uint8_t stopBits);
+                 Parity parity, StopBits stopBits);
 // Opens `devicePath` with the stored line values. Nonzero on success.
 int portOpen(const std::string& devicePath, PortReceiver* receiver);
 void portClose();

@@ -1,17 +1,10 @@
 #pragma once
 
-#include <cstdint>
 #include <string>
 
-namespace tevra {
+#include "core/LineParameters.h"
 
-// The framing and rate asked of a serial line.
-struct LineRequest {
-  std::uint32_t baud = 9600;
-  std::uint8_t dataBits = 8;  // 5..8
-  std::uint8_t parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
-  std::uint8_t stopBits = 0;  // 0 one, 2 two
-};
+namespace tevra {
 
 enum class LineOutcome {
   kApplied,
@@ -21,10 +14,11 @@ enum class LineOutcome {
 
 // Puts the terminal `fd` in raw mode with the requested framing, XON/XOFF flow
 // control in both directions (0x11/0x13) and the rate, then reads the state back.
-// Lives in its own file because the kernel's termios2 clashes with <termios.h>.
-LineOutcome applyLineSettings(int fd, const LineRequest& request);
+// The port number plays no part. Lives in its own file because the kernel's
+// termios2 clashes with <termios.h>.
+LineOutcome applyLineSettings(int fd, const LineParameters& request);
 
 // "7 data bits, even parity, 1 stop bit, 9600 baud"
-std::string describeLine(const LineRequest& request);
+std::string describeLine(const LineParameters& request);
 
 }  // namespace tevra

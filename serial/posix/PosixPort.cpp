@@ -65,68 +65,67 @@ int failOpen(PortRecord& port, const std::string& devicePath, const std::string&
 
 int portOpen(const std::string& devicePath, PortReceiver* receiver) {
   PortRecord& port = g_port;
-  PosixLine& line = g_line;
+  PosixLine& device = g_line;
   portTerm();
   port.failureReason.clear();
 
-  line.lineFd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (line.lineFd < 0) return failOpen(port, devicePath, std::strerror(errno));
+  device.lineFd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (device.lineFd < 0) return failOpen(port, devicePath, std::strerror(errno));
   termios probe{};
-  if (::tcgetattr(line.lineFd, &probe) != 0) {
-    closeFd(line.lineFd);  // not a terminal: nothing to undo
+  if (::tcgetattr(device.lineFd, &probe) != 0) {
+    closeFd(device.lineFd);  // not a terminal: nothing to undo
     return failOpen(port, devicePath, "Not a serial line");
   }
   // Another program holding the line: flock is what terminal programs honour,
   // TIOCEXCL keeps out plain opens by anyone but root.
-  if (::flock(line.lineFd, LOCK_EX | LOCK_NB) != 0) {
+  if (::flock(device.lineFd, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno == EWOULDBLOCK ? EBUSY : errno;
     return failOpen(port, devicePath, std::strerror(error));
   }
-  (void)::ioctl(line.lineFd, TIOCEXCL);
+  (void)::ioctl(device.lineFd, TIOCEXCL);
 
-  const LineRequest request{port.baud, port.dataBits, port.parity, port.stopBits};
-  switch (applyLineSettings(line.lineFd, request)) {
+  switch (applyLineSettings(device.lineFd, port.line)) {
     case LineOutcome::kApplied:
       break;
     case LineOutcome::kRefused:
       return failOpen(port, devicePath, std::strerror(errno));
     case LineOutcome::kNotKept:
       return failOpen(port, devicePath,
-                      "line settings not supported (" + describeLine(request) + ")");
+                      "line settings not supported (" + describeLine(port.line) + ")");
   }
 
-  line.closeWakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (line.closeWakeFd < 0) return failOpen(port, devicePath, std::strerror(errno));
+  device.closeWakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (device.closeWakeFd < 0) return failOpen(port, devicePath, std::strerror(errno));
 
   beginHandOff(port, receiver);
   port.connected.store(1);
   try {
-    line.reader = std::thread(ReaderThread, &port);
+    device.reader = std::thread(ReaderThread, &port);
   } catch (const std::system_error& error) {
     port.connected.store(0);
     return failOpen(port, devicePath, error.code().message());
   }
-  port.openBaud = port.baud;
-  setModemLines(line.lineFd, TIOCMBIS);
+  port.openBaud = port.line.baud;
+  setModemLines(device.lineFd, TIOCMBIS);
   return 1;
 }
 
 void portClose() {
   PortRecord& port = g_port;
-  PosixLine& line = g_line;
+  PosixLine& device = g_line;
   port.connected.store(0);
   stopHandOff(port);
-  if (line.closeWakeFd >= 0) {
+  if (device.closeWakeFd >= 0) {
     const std::uint64_t one = 1;
-    (void)!::write(line.closeWakeFd, &one, sizeof one);
+    (void)!::write(device.closeWakeFd, &one, sizeof one);
   }
-  if (line.reader.joinable()) line.reader.join();
+  if (device.reader.joinable()) device.reader.join();
   endHandOff(port);
-  if (line.lineFd >= 0) {
-    setModemLines(line.lineFd, TIOCMBIC);
-    releaseLine(line.lineFd);
+  if (device.lineFd >= 0) {
+    setModemLines(device.lineFd, TIOCMBIC);
+    releaseLine(device.lineFd);
   }
-  closeFd(line.closeWakeFd);
+  closeFd(device.closeWakeFd);
 }
 
 int portRead(std::uint8_t* buffer, std::size_t max) {
