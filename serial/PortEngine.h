@@ -28,7 +28,7 @@
 //
 // Open and close, as the OS half must order them:
 //   portOpen:  portTerm(); failureReason cleared; open the line and its close
-//              wake-up (a failure: failOpenWith(), undo, return 0);
+//              wake-up (a failure: undo, failOpenWith(), return 0);
 //              beginHandOff(receiver); connected = true; start the reader
 //              (a failure: connected = false, undo, return 0);
 //              openBaud = line.baud; raise DTR and RTS; return 1.
@@ -56,9 +56,9 @@ struct PortRecord {
     std::array<std::uint8_t, kPortBlockBytes> bytes{};
   };
 
-  std::atomic<int> connected{0};
+  std::atomic<bool> connected{false};  // from a successful portOpen() until portClose() begins
 
-  LineParameters line;  // as portSetLine() stored it, for the next open
+  LineParameters line;         // as portSetLine() stored it, for the next open
   std::uint32_t openBaud = 0;  // the rate the open line runs at, for write time-outs
   std::string failureReason;
 
@@ -70,8 +70,8 @@ struct PortRecord {
   std::size_t head = 0;    // oldest queued block
   std::size_t queued = 0;  // blocks waiting for portDeliver()
   bool errorQueued = false;
-  bool wakePending = false;  // the UI thread was woken and has not yet drained
-  bool stopping = false;     // portClose() began: the reader must leave
+  bool wakePending = false;      // the UI thread was woken and has not yet drained
+  bool stopping = false;         // portClose() began: the reader must leave
   std::uint64_t generation = 0;  // one per open and per close: stale deliveries stop
 };
 
@@ -85,8 +85,8 @@ int portRead(std::uint8_t* buffer, std::size_t max);
 // 1 after a normal end, 0 if its wait failed.
 int ReaderThread(PortRecord* record);
 
-// UI thread, portOpen(): records "devicePath: why" for portFailureReason(). Returns 0.
-int failOpenWith(PortRecord& port, const std::string& devicePath, const std::string& why);
+// UI thread, portOpen(): records "devicePath: why" for portFailureReason().
+void failOpenWith(PortRecord& port, const std::string& devicePath, const std::string& why);
 // UI thread, portOpen() before the reader starts: an empty queue for `receiver`.
 void beginHandOff(PortRecord& port, PortReceiver* receiver);
 // UI thread, portClose() before it wakes and joins the reader: the reader's

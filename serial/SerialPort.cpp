@@ -67,9 +67,8 @@ void wakeForQueued(PortRecord& port) {
 
 }  // namespace
 
-int failOpenWith(PortRecord& port, const std::string& devicePath, const std::string& why) {
+void failOpenWith(PortRecord& port, const std::string& devicePath, const std::string& why) {
   port.failureReason = devicePath + ": " + why;
-  return 0;
 }
 
 void beginHandOff(PortRecord& port, PortReceiver* receiver) {
@@ -128,10 +127,10 @@ void portTerm() {
   if (portIsOpen() != 0) portClose();
 }
 
-int portIsOpen() { return g_port.connected.load(); }
+int portIsOpen() { return g_port.connected.load() ? 1 : 0; }
 
-void portSetLine(std::uint8_t portNumber, std::uint32_t baud, std::uint8_t dataBits,
-                 Parity parity, StopBits stopBits) {
+void portSetLine(std::uint8_t portNumber, std::uint32_t baud, std::uint8_t dataBits, Parity parity,
+                 StopBits stopBits) {
   g_port.line = LineParameters{portNumber, baud, dataBits, parity, stopBits};
 }
 

@@ -42,8 +42,8 @@ constexpr std::size_t kPortQueueBlocks = 256;
 void portInit();
 void portTerm();
 int portIsOpen();
-void portSetLine(std::uint8_t portNumber, std::uint32_t baud, std::uint8_t dataBits,
-                 Parity parity, StopBits stopBits);
+void portSetLine(std::uint8_t portNumber, std::uint32_t baud, std::uint8_t dataBits, Parity parity,
+                 StopBits stopBits);
 // Opens `devicePath` with the stored line values. Nonzero on success.
 int portOpen(const std::string& devicePath, PortReceiver* receiver);
 void portClose();

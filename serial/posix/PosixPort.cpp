@@ -58,7 +58,8 @@ void releaseLine(int& fd) {
 int failOpen(PortRecord& port, const std::string& devicePath, const std::string& why) {
   if (g_line.lineFd >= 0) releaseLine(g_line.lineFd);
   closeFd(g_line.closeWakeFd);
-  return failOpenWith(port, devicePath, why);
+  failOpenWith(port, devicePath, why);
+  return 0;
 }
 
 }  // namespace
@@ -98,11 +99,11 @@ int portOpen(const std::string& devicePath, PortReceiver* receiver) {
   if (device.closeWakeFd < 0) return failOpen(port, devicePath, std::strerror(errno));
 
   beginHandOff(port, receiver);
-  port.connected.store(1);
+  port.connected.store(true);
   try {
     device.reader = std::thread(ReaderThread, &port);
   } catch (const std::system_error& error) {
-    port.connected.store(0);
+    port.connected.store(false);
     return failOpen(port, devicePath, error.code().message());
   }
   port.openBaud = port.line.baud;
@@ -113,7 +114,7 @@ int portOpen(const std::string& devicePath, PortReceiver* receiver) {
 void portClose() {
   PortRecord& port = g_port;
   PosixLine& device = g_line;
-  port.connected.store(0);
+  port.connected.store(false);
   stopHandOff(port);
   if (device.closeWakeFd >= 0) {
     const std::uint64_t one = 1;
@@ -139,7 +140,7 @@ int portRead(std::uint8_t* buffer, std::size_t max) {
 }
 
 int portWrite(const std::uint8_t* bytes, std::size_t count) {
-  if (g_port.connected.load() == 0) return 0;
+  if (!g_port.connected.load()) return 0;
   const int fd = g_line.lineFd;
   using Clock = std::chrono::steady_clock;
   const auto deadline =
@@ -153,8 +154,7 @@ int portWrite(const std::uint8_t* bytes, std::size_t count) {
     }
     if (sent < 0 && errno == EINTR) continue;
     if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return 0;
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return 0;
     pollfd room{fd, POLLOUT, 0};
     const int ready = ::poll(&room, 1, static_cast<int>(std::min<long long>(left, 60000)));
@@ -168,7 +168,7 @@ int ReaderThread(PortRecord* record) {
   PortRecord& port = *record;
   enum { kCloseWake, kLine };
   pollfd watched[2] = {{g_line.closeWakeFd, POLLIN, 0}, {g_line.lineFd, POLLIN, 0}};
-  while (port.connected.load() != 0) {
+  while (port.connected.load()) {
     const int ready = ::poll(watched, 2, -1);
     if (ready < 0) {
       if (errno == EINTR) continue;
