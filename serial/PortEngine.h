@@ -21,8 +21,8 @@
 //   - line, openBaud, failureReason: UI thread only.
 //   - connected: written by the UI thread only, read by the reader between waits.
 //   - everything under "hand-off": queueMutex. The one exception is the bytes of
-//     the slot handed out by claimFreeSlot(): the reader fills them unlocked
-//     until commitSlot(), and no one else touches a slot that is not queued.
+//     the free slot drainLine() reads into: the reader fills them unlocked and
+//     then queues the slot under the lock; no one else touches a slot not queued.
 //   - the OS half's handles: set by portOpen() before the reader starts, closed
 //     by portClose() only after the reader has ended (joined).
 //
@@ -37,6 +37,13 @@
 // The reader never waits on the UI thread except for room in the queue, and
 // stopHandOff() ends that wait, so portClose() cannot wait on a reader that
 // waits on it.
+//
+// ReaderThread, as the OS half must write it: while connected, block until the
+// line has bytes or portClose() wakes the wait (the wake ends the loop); on bytes,
+// drainLine(). kClosing ends the loop; kFailed, or a line that hung up, calls
+// queueError() once and stops watching the line, waiting only for the close. A
+// wait that fails calls queueError() and returns 0. portRead() never blocks: with
+// nothing waiting it returns 0.
 
 #include <array>
 #include <atomic>
