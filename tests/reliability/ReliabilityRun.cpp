@@ -1,6 +1,5 @@
 #include "ReliabilityRun.h"
 
-#include <poll.h>
 #include <sys/mount.h>
 #include <unistd.h>
 

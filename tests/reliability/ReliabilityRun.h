@@ -8,12 +8,10 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
-#include <atomic>
 #include <cstddef>
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "AppHarness.h"
 #include "tests/support/Flood.h"
