@@ -40,8 +40,9 @@ SettingsDlg::SettingsDlg(wxWindow* parent, SettingsStore& store)
     : wxDialog(parent, wxID_ANY, res::kSettingsDialog.title), store_(store) {
   buildDialog(*this, res::kSettingsDialog, DialogContents{listItems, nullptr});
   const std::pair<int, int*> bindings[] = {
-      {res::kCtlPort, &port},     {res::kCtlBaud, &baud},         {res::kCtlDataBits, &dataBits},
-      {res::kCtlParity, &parity}, {res::kCtlStopBits, &stopBits},
+      {res::kCtlPort, &line.port},     {res::kCtlBaud, &line.baud},
+      {res::kCtlDataBits, &line.dataBits}, {res::kCtlParity, &line.parity},
+      {res::kCtlStopBits, &line.stopBits},
   };
   for (const auto& [id, value] : bindings) FindWindow(id)->SetValidator(wxGenericValidator(value));
   CentreOnParent();

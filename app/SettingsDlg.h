@@ -3,6 +3,7 @@
 #include <wx/dialog.h>
 
 #include "core/SettingsStore.h"
+#include "core/TerminalSettings.h"
 
 namespace tevra::app {
 
@@ -12,11 +13,7 @@ class SettingsDlg : public wxDialog {
   SettingsDlg(wxWindow* parent, SettingsStore& store);
 
   // Bound to the lists: set before ShowModal(), read after OK.
-  int port = -1;
-  int baud = -1;
-  int dataBits = -1;
-  int parity = -1;
-  int stopBits = -1;
+  LineIndices line{-1, -1, -1, -1, -1};
 
   bool TransferDataToWindow() override;
 

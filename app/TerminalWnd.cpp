@@ -197,9 +197,8 @@ void TerminalWnd::killTimer(int id) {
 
 void TerminalWnd::optionsChanged() { refreshCheckMarks(); }
 
-// Reader thread: post one wake-up; the flag keeps a flood from queueing more.
+// Posts a wake-up; the engine merges wakes, so a flood posts one per delivery round.
 void TerminalWnd::portWake() {
-  if (wakePending_.exchange(true)) return;
   ++counters_.wakesPosted;
   if (wxThread::IsMain()) {
     // Blocks are left after a delivery round. A queued event would be handled
@@ -217,7 +216,6 @@ void TerminalWnd::onDeliveryTimer(wxTimerEvent& /*event*/) { deliverReceived(); 
 
 void TerminalWnd::deliverReceived() {
   ++counters_.wakesHandled;
-  wakePending_ = false;  // before delivering, so a block queued meanwhile wakes us again
   counters_.blocksDelivered += portDeliver(*this);
 }
 
@@ -236,14 +234,9 @@ void TerminalWnd::onAbout(wxCommandEvent& /*event*/) {
 
 void TerminalWnd::onSettings(wxCommandEvent& /*event*/) {
   SettingsDlg dialog(this, store_);
-  dialog.port = settings_.port;
-  dialog.baud = settings_.baud;
-  dialog.dataBits = settings_.dataBits;
-  dialog.parity = settings_.parity;
-  dialog.stopBits = settings_.stopBits;
+  dialog.line = settings_;  // its five list positions
   if (dialog.ShowModal() != wxID_OK) return;
-  session_.applyLineSettings(
-      LineIndices{dialog.port, dialog.baud, dialog.dataBits, dialog.parity, dialog.stopBits}, sender_);
+  session_.applyLineSettings(dialog.line, sender_);
   viewport_->createCaret();
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <memory>
 
 #include <wx/frame.h>
@@ -95,7 +94,6 @@ class TerminalWnd : public wxFrame, public TerminalUi, public PortReceiver, priv
   wxTimer sendTimer_;
   wxTimer deliveryTimer_;
   wxRect restoredRect_;
-  std::atomic<bool> wakePending_{false};
 
   wxDECLARE_EVENT_TABLE();
 };

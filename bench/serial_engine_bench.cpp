@@ -15,7 +15,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "serial/LineSettings.h"
+#include "serial/posix/LineSettings.h"
 #include "serial/SerialPort.h"
 #include "tests/support/PtyLine.h"
 #include "tests/serial/UiLoop.h"
@@ -49,7 +49,7 @@ EngineRun drainThroughEngine() {
   PtyLine pair;
   UiLoop ui(false);
   portInit();
-  portSetLine(1, 115200, 8, 0, 0);
+  portSetLine(1, 115200, 8, Parity::kNone, StopBits::kOne);
   if (portOpen(pair.slavePath(), &ui) == 0) throw std::runtime_error(portFailureReason());
   const auto start = Clock::now();
   std::thread flood = startFlood(pair);
@@ -64,7 +64,7 @@ EngineRun drainThroughEngine() {
 double drainPlainly() {
   PtyLine pair;
   const int line = ::open(pair.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (line < 0 || applyLineSettings(line, LineRequest{115200, 8, 0, 0}) != LineOutcome::kApplied) {
+  if (line < 0 || applyLineSettings(line, LineParameters{1, 115200, 8, Parity::kNone, StopBits::kOne}) != LineOutcome::kApplied) {
     throw std::runtime_error("cannot set up the plain line");
   }
   std::uint8_t block[kPortBlockBytes];
@@ -115,7 +115,7 @@ void BM_IdleOpenPortCpu(benchmark::State& state) {
   PtyLine pair;
   UiLoop ui;
   portInit();
-  portSetLine(1, 9600, 8, 0, 0);
+  portSetLine(1, 9600, 8, Parity::kNone, StopBits::kOne);
   if (portOpen(pair.slavePath(), &ui) == 0) throw std::runtime_error(portFailureReason());
   double cpu = 0;
   for (auto _ : state) {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/TerminalSettings.h"
+#include "core/LineParameters.h"
 
 namespace tevra {
 

@@ -148,11 +148,7 @@ void TerminalSession::reportCaptureFailure(int error) {
 }
 
 bool TerminalSession::applyLineSettings(const LineIndices& chosen, FileSender& sender) {
-  settings_.port = chosen.port;
-  settings_.baud = chosen.baud;
-  settings_.dataBits = chosen.dataBits;
-  settings_.parity = chosen.parity;
-  settings_.stopBits = chosen.stopBits;
+  static_cast<LineIndices&>(settings_) = chosen;
   sender.stop();
   disconnect();
   return connect();

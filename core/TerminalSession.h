@@ -14,15 +14,6 @@ namespace tevra {
 
 class FileSender;
 
-// The five list positions of the Settings dialog, in TerminalSettings' terms.
-struct LineIndices {
-  int port = 1;
-  int baud = 4;
-  int dataBits = 3;
-  int parity = 0;
-  int stopBits = 0;
-};
-
 // The traffic between keyboard, line, screen and capture file. Runs on the
 // UI thread only.
 class TerminalSession {

@@ -17,11 +17,11 @@ namespace {
 
 constexpr std::array<std::uint32_t, 10> kBaudRates = {300,   1200,  2400,  4800,  9600,
                                                       14400, 19200, 38400, 57600, 115200};
-constexpr std::array<int, 4> kDataBits = {5, 6, 7, 8};
-// The list shows None, Even, Odd, Mark, Space; the line codes are
-// 0 none, 1 odd, 2 even, 3 mark, 4 space.
-constexpr std::array<int, 5> kParityCodes = {0, 2, 1, 3, 4};
-constexpr std::array<int, 2> kStopBitsCodes = {0, 2};
+constexpr std::array<std::uint8_t, 4> kDataBits = {5, 6, 7, 8};
+// In the list's order, which is not the codes' order.
+constexpr std::array<Parity, 5> kParityCodes = {Parity::kNone, Parity::kEven, Parity::kOdd,
+                                                Parity::kMark, Parity::kSpace};
+constexpr std::array<StopBits, 2> kStopBitsCodes = {StopBits::kOne, StopBits::kTwo};
 
 static_assert(std::size(kBaudNames) == kBaudRates.size());
 static_assert(std::size(kDataBitsNames) == kDataBits.size());
@@ -125,7 +125,8 @@ WindowRect TerminalSettings::loadLayout(SettingsStore& store) {
 
 LineParameters TerminalSettings::lineParameters() const {
   LineParameters line;
-  line.portNumber = static_cast<int>(listPosition(port, std::size(kPortNames), kDefaults.port)) + 1;
+  line.portNumber =
+      static_cast<std::uint8_t>(listPosition(port, std::size(kPortNames), kDefaults.port) + 1);
   line.baud = kBaudRates[listPosition(baud, kBaudRates.size(), kDefaults.baud)];
   line.dataBits = kDataBits[listPosition(dataBits, kDataBits.size(), kDefaults.dataBits)];
   line.parity = kParityCodes[listPosition(parity, kParityCodes.size(), kDefaults.parity)];

@@ -3,19 +3,20 @@
 #include <cstdint>
 #include <string>
 
+#include "core/LineParameters.h"
 #include "core/SettingsStore.h"
 
 namespace tevra {
 
-// The line values the port is opened with.
-struct LineParameters {
-  int portNumber = 2;         // 1-based: 1 = COM1
-  std::uint32_t baud = 9600;
-  int dataBits = 8;           // 5..8
-  int parity = 0;             // 0 none, 1 odd, 2 even, 3 mark, 4 space
-  int stopBits = 0;           // 0 one, 2 two
+// The five line values as positions in the Settings dialog's lists.
+struct LineIndices {
+  int port = 1;
+  int baud = 4;
+  int dataBits = 3;
+  int parity = 0;
+  int stopBits = 0;
 
-  bool operator==(const LineParameters&) const = default;
+  bool operator==(const LineIndices&) const = default;
 };
 
 // A window rectangle in screen coordinates (right and bottom exclusive).
@@ -29,17 +30,13 @@ struct WindowRect {
 };
 
 // The one record of user choices. The five line values are list positions
-// of the Settings dialog, turned into line values only by lineParameters().
+// of the Settings dialog (its LineIndices), turned into line values only by
+// lineParameters().
 // Loading is forgiving: a missing or non-numeric value, or a list position
 // outside its list, yields the field's default; an on/off option stored as
 // any nonzero number is on (1).
-class TerminalSettings {
+class TerminalSettings : public LineIndices {
  public:
-  int port = 1;
-  int baud = 4;
-  int dataBits = 3;
-  int parity = 0;
-  int stopBits = 0;
   int termOutCR = 0;
   int termInCR = 0;
   int termEcho = 1;

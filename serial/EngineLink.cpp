@@ -5,9 +5,7 @@ namespace tevra {
 EngineLink::EngineLink(PortReceiver* receiver) : receiver_(receiver) {}
 
 bool EngineLink::open(const LineParameters& line, const std::string& devicePath) {
-  portSetLine(static_cast<std::uint8_t>(line.portNumber), line.baud,
-              static_cast<std::uint8_t>(line.dataBits), static_cast<std::uint8_t>(line.parity),
-              static_cast<std::uint8_t>(line.stopBits));
+  portSetLine(line.portNumber, line.baud, line.dataBits, line.parity, line.stopBits);
   return portOpen(devicePath, receiver_) != 0;
 }
 

@@ -4,13 +4,20 @@
 #include <cstdint>
 #include <string>
 
+#include "core/LineParameters.h"
+
+// The serial port engine: one port for the process, driven by plain functions
+// on the UI thread, with a reader thread that hands received blocks over.
+// serial/PortEngine.h describes the inside and its threads.
+
 namespace tevra {
 
 // Told that blocks are waiting (or the line failed). Called on the reader thread,
 // and by portDeliver() on the UI thread when it leaves blocks for a later turn so
 // that other events get their turn: it must only post a wake-up to the UI thread,
 // which then calls portDeliver(); it must never block nor deliver inline.
-// One wake may stand for many blocks.
+// One wake may stand for many blocks. The engine merges wakes: it calls again
+// only once portDeliver() has run, so the receiver needs no flag of its own.
 class PortReceiver {
  public:
   virtual ~PortReceiver() = default;
@@ -26,10 +33,6 @@ class PortSink {
   virtual int onPortError() = 0;
 };
 
-// The one open port of the process. Fields beyond these are the engine's own.
-struct PortRecord;
-extern PortRecord g_port;
-
 // Received bytes travel to the UI thread in blocks of at most kPortBlockBytes,
 // through a queue of kPortQueueBlocks: when it is full the reader stops reading,
 // and the line's flow control holds the device.
@@ -39,13 +42,11 @@ constexpr std::size_t kPortQueueBlocks = 256;
 void portInit();
 void portTerm();
 int portIsOpen();
-void portSetLine(std::uint8_t portNumber, std::uint32_t baud, std::uint8_t dataBits,
-                 std::uint8_t parity, std::uint8_t stopBits);
+void portSetLine(std::uint8_t portNumber, std::uint32_t baud, std::uint8_t dataBits, Parity parity,
+                 StopBits stopBits);
 // Opens `devicePath` with the stored line values. Nonzero on success.
 int portOpen(const std::string& devicePath, PortReceiver* receiver);
 void portClose();
-// Reader thread only: bytes read (0 if none waiting) or -1 on error.
-int portRead(std::uint8_t* buffer, std::size_t max);
 // UI thread: 1 if every byte was written within the write time-out, else 0.
 int portWrite(const std::uint8_t* bytes, std::size_t count);
 // The write time-out: 19200 / baud milliseconds per byte (64 at 300 baud), and
@@ -58,8 +59,5 @@ std::string portFailureReason();
 // port delivers nothing, and nothing of a closed port is delivered after its close.
 // Returns the number of blocks delivered.
 int portDeliver(PortSink& sink);
-// The reader thread's body, started by portOpen(): 1 after a normal end, 0 if
-// its wait failed. Not for callers.
-int ReaderThread(PortRecord* record);
 
 }  // namespace tevra

@@ -21,7 +21,7 @@ TEST(TerminalSettings, EmptyStoreGivesTheFirstStartChoices) {
   settings.sendFile = "old.txt";
   settings.load(store);
 
-  EXPECT_EQ(settings.lineParameters(), (LineParameters{2, 9600, 8, 0, 0}));
+  EXPECT_EQ(settings.lineParameters(), (LineParameters{2, 9600, 8, Parity::kNone, StopBits::kOne}));
   EXPECT_EQ(settings.termOutCR, 0);
   EXPECT_EQ(settings.termInCR, 0);
   EXPECT_EQ(settings.termEcho, 1);
@@ -104,12 +104,12 @@ TEST(TerminalSettings, ListPositionsTurnIntoLineValues) {
   }
   for (int i = 0; i < 5; ++i) {
     settings.parity = i;
-    EXPECT_EQ(settings.lineParameters().parity, parityCodes[i]) << parityNames[i];
+    EXPECT_EQ(static_cast<int>(settings.lineParameters().parity), parityCodes[i]) << parityNames[i];
     EXPECT_EQ(kParityNames[i], parityNames[i]);
   }
   for (int i = 0; i < 2; ++i) {
     settings.stopBits = i;
-    EXPECT_EQ(settings.lineParameters().stopBits, stopBitsCodes[i]);
+    EXPECT_EQ(static_cast<int>(settings.lineParameters().stopBits), stopBitsCodes[i]);
     EXPECT_EQ(kStopBitsNames[i], std::to_string(i + 1));
   }
 }
@@ -168,7 +168,7 @@ TEST(TerminalSettings, PositionsOutsideTheListsNeverLeaveTheTables) {
   settings.dataBits = 400;
   settings.parity = 5;
   settings.stopBits = 2;
-  EXPECT_EQ(settings.lineParameters(), (LineParameters{2, 9600, 8, 0, 0}));
+  EXPECT_EQ(settings.lineParameters(), (LineParameters{2, 9600, 8, Parity::kNone, StopBits::kOne}));
 }
 
 TEST(TerminalSettings, AnyNonzeroOptionIsOnAndNonNumbersGiveTheDefault) {

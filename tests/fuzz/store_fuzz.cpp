@@ -68,8 +68,8 @@ void checkLoaded(const TerminalSettings& settings) {
   FUZZ_CHECK(std::to_string(line.baud) == kBaudNames[settings.baud]);
   FUZZ_CHECK(std::to_string(line.dataBits) == kDataBitsNames[settings.dataBits]);
   static constexpr int kParityCodes[] = {0, 2, 1, 3, 4};  // None, Even, Odd, Mark, Space
-  FUZZ_CHECK(line.parity == kParityCodes[settings.parity]);
-  FUZZ_CHECK(line.stopBits == 2 * settings.stopBits);
+  FUZZ_CHECK(static_cast<int>(line.parity) == kParityCodes[settings.parity]);
+  FUZZ_CHECK(static_cast<int>(line.stopBits) == 2 * settings.stopBits);
 }
 
 struct Loaded {

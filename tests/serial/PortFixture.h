@@ -29,7 +29,7 @@ class PortFixture : public Base {
 
   // Opens `devicePath` as 8N1, the one framing a pseudo-terminal keeps.
   void openLine(const std::string& devicePath, std::uint32_t baud = 115200) {
-    portSetLine(1, baud, 8, 0, 0);
+    portSetLine(1, baud, 8, Parity::kNone, StopBits::kOne);
     ASSERT_EQ(portOpen(devicePath, &ui_), 1) << portFailureReason();
   }
 

@@ -34,7 +34,7 @@ TEST_P(LineSettingsTest, RateFramingAndRawXonXoffReachTheDevice) {
   // Opened before the engine's exclusive open, to read the line's state afterwards.
   const int observer = ::open(pair_.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   ASSERT_GE(observer, 0);
-  portSetLine(3, line.baud, 8, 0, line.stopBits);
+  portSetLine(3, line.baud, 8, Parity::kNone, static_cast<StopBits>(line.stopBits));
   ASSERT_EQ(portOpen(pair_.slavePath(), &ui_), 1) << portFailureReason();
 
   termios2 state{};
@@ -94,7 +94,8 @@ class UnkeptLineTest : public PortFixture<::testing::TestWithParam<UnkeptCase>> 
 // open rather than run the line with framing other than asked. Out-of-range codes too.
 TEST_P(UnkeptLineTest, FailsTheOpenAndSaysWhy) {
   const UnkeptCase line = GetParam();
-  portSetLine(2, line.baud, line.dataBits, line.parity, line.stopBits);
+  portSetLine(2, line.baud, line.dataBits, static_cast<Parity>(line.parity),
+              static_cast<StopBits>(line.stopBits));
   EXPECT_EQ(portOpen(pair_.slavePath(), &ui_), 0);
   EXPECT_EQ(portIsOpen(), 0);
   EXPECT_EQ(portFailureReason(),

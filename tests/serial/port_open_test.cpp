@@ -90,7 +90,7 @@ TEST_F(PortOpenTest, EveryFailureLeavesThePortClosedWithNothingBehind) {
       const int threadsBefore = threadCount();
       const int fdsBefore = openFdCount();
       if (openBefore) openLine(earlier.slavePath());
-      portSetLine(1, 9600, failure.dataBits, failure.parity, 0);
+      portSetLine(1, 9600, failure.dataBits, static_cast<Parity>(failure.parity), StopBits::kOne);
       EXPECT_EQ(portOpen(failure.path, &ui_), 0);
       EXPECT_EQ(portIsOpen(), 0);
       EXPECT_EQ(portFailureReason(), failure.path + ": " + failure.reason);
@@ -159,8 +159,8 @@ TEST_F(PortOpenTest, EngineLinkCarriesTheLineParametersAndTheReason) {
   line.portNumber = 5;
   line.baud = 14400;
   line.dataBits = 7;
-  line.parity = 1;
-  line.stopBits = 2;
+  line.parity = Parity::kOdd;
+  line.stopBits = StopBits::kTwo;
   EXPECT_FALSE(link.open(line, pair.slavePath()));
   EXPECT_FALSE(link.isOpen());
   EXPECT_EQ(link.failureReason(),
@@ -168,7 +168,7 @@ TEST_F(PortOpenTest, EngineLinkCarriesTheLineParametersAndTheReason) {
                 ": line settings not supported (7 data bits, odd parity, 2 stop bits, 14400 baud)");
 
   line.dataBits = 8;
-  line.parity = 0;
+  line.parity = Parity::kNone;
   ASSERT_TRUE(link.open(line, pair.slavePath())) << link.failureReason();
   EXPECT_TRUE(link.isOpen());
   const auto bytes = linePattern(10);

@@ -187,7 +187,7 @@ TEST_F(SessionFixture, ConnectOpensTheMappedDeviceWithTheLineValues) {
   ASSERT_TRUE(link.openedWith.has_value());
   EXPECT_EQ(link.openedWith->portNumber, 5);
   EXPECT_EQ(link.openedWith->baud, 115200u);
-  EXPECT_EQ(link.openedWith->parity, 1);
+  EXPECT_EQ(static_cast<int>(link.openedWith->parity), 1);
   EXPECT_EQ(link.openedPath, folder.file("line"));
   EXPECT_TRUE(ui.errors.empty());
 }
@@ -224,8 +224,8 @@ TEST_F(SessionFixture, ApplyingLineSettingsStopsTheSenderAndReopens) {
   EXPECT_EQ(link.openedWith->portNumber, 7);
   EXPECT_EQ(link.openedWith->baud, 300u);
   EXPECT_EQ(link.openedWith->dataBits, 6);
-  EXPECT_EQ(link.openedWith->parity, 4);
-  EXPECT_EQ(link.openedWith->stopBits, 2);
+  EXPECT_EQ(static_cast<int>(link.openedWith->parity), 4);
+  EXPECT_EQ(static_cast<int>(link.openedWith->stopBits), 2);
   EXPECT_EQ(link.openedPath, folder.file("other"));
 }
 

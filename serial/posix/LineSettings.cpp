@@ -1,10 +1,11 @@
-#include "serial/LineSettings.h"
+#include "serial/posix/LineSettings.h"
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <iterator>
 
 namespace tevra {
 
@@ -22,23 +23,24 @@ bool encodeSize(std::uint8_t dataBits, tcflag_t& size) {
   }
 }
 
-bool encodeParity(std::uint8_t parity, tcflag_t& flags) {
+// A code outside the enumeration (a caller's cast) is refused, not guessed at.
+bool encodeParity(Parity parity, tcflag_t& flags) {
   switch (parity) {
-    case 0: flags = 0; return true;
-    case 1: flags = PARENB | PARODD; return true;
-    case 2: flags = PARENB; return true;
-    case 3: flags = PARENB | PARODD | CMSPAR; return true;
-    case 4: flags = PARENB | CMSPAR; return true;
-    default: return false;
+    case Parity::kNone: flags = 0; return true;
+    case Parity::kOdd: flags = PARENB | PARODD; return true;
+    case Parity::kEven: flags = PARENB; return true;
+    case Parity::kMark: flags = PARENB | PARODD | CMSPAR; return true;
+    case Parity::kSpace: flags = PARENB | CMSPAR; return true;
   }
+  return false;
 }
 
-bool encodeStopBits(std::uint8_t stopBits, tcflag_t& flags) {
+bool encodeStopBits(StopBits stopBits, tcflag_t& flags) {
   switch (stopBits) {
-    case 0: flags = 0; return true;
-    case 2: flags = CSTOPB; return true;
-    default: return false;  // one and a half stop bits has no Linux setting
+    case StopBits::kOne: flags = 0; return true;
+    case StopBits::kTwo: flags = CSTOPB; return true;
   }
+  return false;  // one and a half stop bits has no Linux setting
 }
 
 // A driver may report the rate its clock really reaches; UARTs tolerate 2%.
@@ -49,7 +51,7 @@ bool rateKept(speed_t asked, speed_t got) {
 
 }  // namespace
 
-LineOutcome applyLineSettings(int fd, const LineRequest& request) {
+LineOutcome applyLineSettings(int fd, const LineParameters& request) {
   tcflag_t size = 0;
   tcflag_t parity = 0;
   tcflag_t stop = 0;
@@ -91,16 +93,19 @@ LineOutcome applyLineSettings(int fd, const LineRequest& request) {
   return LineOutcome::kApplied;
 }
 
-std::string describeLine(const LineRequest& request) {
+std::string describeLine(const LineParameters& request) {
   static const char* const kParityNames[] = {"no parity", "odd parity", "even parity",
                                              "mark parity", "space parity"};
+  const unsigned parityCode = static_cast<unsigned>(request.parity);
   std::string text = std::to_string(request.dataBits) + " data bits, ";
-  text += request.parity < 5 ? kParityNames[request.parity]
-                             : "parity code " + std::to_string(request.parity);
+  text += parityCode < std::size(kParityNames) ? kParityNames[parityCode]
+                                                : "parity code " + std::to_string(parityCode);
   switch (request.stopBits) {
-    case 0: text += ", 1 stop bit"; break;
-    case 2: text += ", 2 stop bits"; break;
-    default: text += ", stop bits code " + std::to_string(request.stopBits); break;
+    case StopBits::kOne: text += ", 1 stop bit"; break;
+    case StopBits::kTwo: text += ", 2 stop bits"; break;
+    default:
+      text += ", stop bits code " + std::to_string(static_cast<unsigned>(request.stopBits));
+      break;
   }
   return text + ", " + std::to_string(request.baud) + " baud";
 }
