@@ -17,7 +17,7 @@
 
 #include "serial/posix/LineSettings.h"
 #include "serial/SerialPort.h"
-#include "tests/serial/PtyPair.h"
+#include "tests/support/PtyLine.h"
 #include "tests/serial/UiLoop.h"
 
 namespace tevra {
@@ -25,13 +25,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using testing::linePattern;
-using testing::PtyPair;
+using testing::PtyLine;
 using testing::UiLoop;
 
 constexpr std::size_t kFloodBytes = 64u << 20;
 
 // The far end sending kFloodBytes as fast as the line takes them.
-std::thread startFlood(const PtyPair& pair) {
+std::thread startFlood(const PtyLine& pair) {
   return std::thread([&pair] {
     const auto chunk = linePattern(64u << 10);
     for (std::size_t sent = 0; sent < kFloodBytes; sent += chunk.size()) {
@@ -46,7 +46,7 @@ struct EngineRun {
 };
 
 EngineRun drainThroughEngine() {
-  PtyPair pair;
+  PtyLine pair;
   UiLoop ui(false);
   portInit();
   portSetLine(1, 115200, 8, Parity::kNone, StopBits::kOne);
@@ -62,7 +62,7 @@ EngineRun drainThroughEngine() {
 }
 
 double drainPlainly() {
-  PtyPair pair;
+  PtyLine pair;
   const int line = ::open(pair.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (line < 0 || applyLineSettings(line, LineParameters{1, 115200, 8, Parity::kNone, StopBits::kOne}) != LineOutcome::kApplied) {
     throw std::runtime_error("cannot set up the plain line");
@@ -112,7 +112,7 @@ double processCpuSeconds() {
 }
 
 void BM_IdleOpenPortCpu(benchmark::State& state) {
-  PtyPair pair;
+  PtyLine pair;
   UiLoop ui;
   portInit();
   portSetLine(1, 9600, 8, Parity::kNone, StopBits::kOne);

@@ -9,6 +9,8 @@ PACKAGES=(
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
+  # the Windows compile check (MinGW-w64 cross compiler, posix threads)
+  g++-mingw-w64-x86-64-posix
   # the wxWidgets shell (GTK 3) and its font
   libwxgtk3.2-dev fonts-liberation
   # running the shell headless, driving it, looking at it

@@ -23,23 +23,30 @@ export TEVRA_SMALL_FLOOD_KIB=${TEVRA_SMALL_FLOOD_KIB:-4096}
 export TEVRA_SETTINGS_REPEATS=${TEVRA_SETTINGS_REPEATS:-150}
 export TEVRA_CAPTURE_FAULT_KIB=${TEVRA_CAPTURE_FAULT_KIB:-8192}
 
-tests=(load_test line_fault_test capture_fault_test send_fault_test bad_input_test private_files_test)
-
 if [[ ! -f $build/CMakeCache.txt ]]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTEVRA_BUILD_BENCH=OFF
 fi
-cmake --build "$build" -j 2 --target tevra-terminal "${tests[@]}"
+# Every test labelled "reliability" (tests/reliability), by its executable.
+cmake --build "$build" -j 2 --target tevra-terminal tests-reliability
+mapfile -t tests < <(ctest --test-dir "$build" -L '^reliability$' --show-only=json-v1 |
+  python3 -c 'import json, sys
+print("\n".join(sorted({test["command"][0] for test in json.load(sys.stdin)["tests"]})))')
+if ((${#tests[@]} == 0)); then
+  echo "soak: no test labelled reliability in $build" >&2
+  exit 1
+fi
 
 logs=$build/soak
 rm -rf "$logs"
 mkdir -p "$logs"
 failed=0
 for round in $(seq 1 "$rounds"); do
-  for test in "${tests[@]}"; do
+  for executable in "${tests[@]}"; do
+    test=$(basename "$executable")
     log=$logs/round$round-$test.log
     echo "round $round/$rounds: $test"
     # Straight from the executables: ctest's per-test time-out is sized for CI.
-    if ! "$build/tests/reliability/$test" --gtest_color=no >"$log" 2>&1; then
+    if ! "$executable" --gtest_color=no >"$log" 2>&1; then
       grep -E '^\[  FAILED  \] [A-Za-z]|Failure' "$log" | sort -u || true
       echo "soak: $test failed in round $round; log: $log" >&2
       failed=1

@@ -1,22 +1,37 @@
 #!/usr/bin/env bash
-# Sets up a Debian 12 machine, builds the project three times (a normal build, one
-# under AddressSanitizer + UndefinedBehaviorSanitizer, and the libFuzzer targets
-# with clang) and runs every test.
+# Sets up a Debian 12 machine, then runs CMake's workflow presets (CMakePresets.json)
+# one after the other, stopping at the first that fails:
+#   default   RelWithDebInfo build in build/, every test
+#   sanitize  Debug build under AddressSanitizer + UndefinedBehaviorSanitizer in build-sanitize/
+#   fuzz      the libFuzzer targets with clang, short runs, in build-fuzz/
+#   windows   the MinGW-w64 cross build of the platform-neutral parts in build-windows/
+# Each workflow configures, builds and tests; the time each took is printed at the end.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-jobs=$(nproc)
 
 bash "$root/tools/setup.sh"
 
-run_suite() {
-  local dir=$1; shift
-  cmake -S "$root" -B "$dir" "$@"
-  cmake --build "$dir" -j "$jobs"
-  (cd "$dir" && ctest --output-on-failure -j "$jobs")
-}
+# Build and test presets name no job count: these set it for every stage.
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
+export CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-$(nproc)}
 
-run_suite "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  run_suite "$root/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DTEVRA_SANITIZE=ON -DTEVRA_BUILD_BENCH=OFF
-# Short libFuzzer runs of the screen and the settings file (clang; core and store only).
-run_suite "$root/build-fuzz" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang -DTEVRA_FUZZ=ON
+workflows=(default sanitize fuzz windows)
+
+timings=()
+report_timings() {
+  ((${#timings[@]})) && printf 'test.sh: %s\n' "${timings[@]}"
+  return 0
+}
+trap report_timings EXIT
+
+cd "$root"
+for workflow in "${workflows[@]}"; do
+  started=$SECONDS
+  echo "test.sh: workflow $workflow"
+  # The sanitize preset sets ASAN_OPTIONS and UBSAN_OPTIONS for its build and tests.
+  if ! cmake --workflow --preset "$workflow"; then
+    timings+=("$workflow FAILED after $((SECONDS - started)) s")
+    exit 1
+  fi
+  timings+=("$workflow $((SECONDS - started)) s")
+done

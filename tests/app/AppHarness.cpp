@@ -2,11 +2,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -91,15 +89,6 @@ std::string fileText(const fs::path& path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
-}
-
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds patience) {
-  const auto deadline = std::chrono::steady_clock::now() + patience;
-  while (true) {
-    if (condition()) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(50ms);
-  }
 }
 
 void PrintTo(const Geometry& geometry, std::ostream* out) {
@@ -189,69 +178,6 @@ std::string runOutput(const std::vector<std::string>& argv, const std::map<std::
   return output;
 }
 
-// PtyLine
-
-PtyLine::PtyLine() {
-  int slave = -1;
-  if (openpty(&master_, &slave, nullptr, nullptr, nullptr) != 0) throw std::runtime_error("openpty failed");
-  slavePath_ = ttyname(slave);
-  termios raw{};
-  tcgetattr(slave, &raw);
-  cfmakeraw(&raw);
-  tcsetattr(slave, TCSANOW, &raw);
-  close(slave);
-  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-}
-
-PtyLine::~PtyLine() { close(master_); }
-
-void PtyLine::write(const std::string& bytes) {
-  std::size_t done = 0;
-  const auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (done < bytes.size() && std::chrono::steady_clock::now() < deadline) {
-    const ssize_t wrote = ::write(master_, bytes.data() + done, bytes.size() - done);
-    if (wrote > 0) {
-      done += static_cast<std::size_t>(wrote);
-    } else {
-      std::this_thread::sleep_for(10ms);
-    }
-  }
-}
-
-std::string PtyLine::readUntil(const std::string& expected, std::chrono::milliseconds patience) {
-  std::string received;
-  const auto deadline = std::chrono::steady_clock::now() + patience;
-  while (received.find(expected) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-    pollfd readable{master_, POLLIN, 0};
-    if (poll(&readable, 1, 50) <= 0 || !(readable.revents & POLLIN)) {
-      // No one has the line open (a hang-up): wait for the program to open it.
-      std::this_thread::sleep_for(20ms);
-      continue;
-    }
-    char buffer[512];
-    const ssize_t got = read(master_, buffer, sizeof buffer);
-    if (got > 0) received.append(buffer, static_cast<std::size_t>(got));
-  }
-  return received;
-}
-
-std::string PtyLine::drain(std::chrono::milliseconds quiet) {
-  return readUntil(std::string(1, '\0') + "never expected" + std::string(1, '\0'), quiet);
-}
-
-void PtyLine::setStartCharacter(unsigned char character) {
-  termios state{};
-  tcgetattr(master_, &state);
-  state.c_cc[VSTART] = character;
-  tcsetattr(master_, TCSANOW, &state);
-}
-
-unsigned char PtyLine::startCharacter() const {
-  termios state{};
-  tcgetattr(master_, &state);
-  return state.c_cc[VSTART];
-}
-
 // TerminalRun
 
 fs::path artifactFolder() {
@@ -261,27 +187,20 @@ fs::path artifactFolder() {
 }
 
 TerminalRun::TerminalRun() {
-  std::string pattern = (fs::temp_directory_path() / "tevra-app-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  folder_ = pattern;
   for (const char* sub : {"home", "config", "runtime", "bin"}) {
-    fs::create_directory(folder_ / sub);
-    fs::permissions(folder_ / sub, fs::perms::owner_all);
+    fs::create_directory(folder() / sub);
+    fs::permissions(folder() / sub, fs::perms::owner_all);
   }
   // The desktop's opener, as the program's link would call it: records its arguments.
-  const fs::path opener = folder_ / "bin" / "xdg-open";
-  std::ofstream(opener) << "#!/bin/sh\nprintf '%s\\n' \"$@\" >> \"" << (folder_ / "opened.txt").string() << "\"\n";
+  const fs::path opener = folder() / "bin" / "xdg-open";
+  std::ofstream(opener) << "#!/bin/sh\nprintf '%s\\n' \"$@\" >> \"" << (folder() / "opened.txt").string() << "\"\n";
   fs::permissions(opener, fs::perms::owner_all);
 }
 
-TerminalRun::~TerminalRun() {
-  processes_.clear();
-  std::error_code ignored;
-  fs::remove_all(folder_, ignored);
-}
+TerminalRun::~TerminalRun() { processes_.clear(); }
 
 fs::path TerminalRun::storeFile() const {
-  return folder_ / "config" / "Tevra Laboratory" / "Orbel Software" / "Terminal.conf";
+  return folder() / "config" / "Tevra Laboratory" / "Orbel Software" / "Terminal.conf";
 }
 
 void TerminalRun::writeStore(const std::string& text) {
@@ -310,17 +229,17 @@ std::map<std::string, std::string> TerminalRun::environment() const {
   std::string asan = "detect_leaks=0";  // GTK and wx keep memory to the end; not ours to report
   if (const char* inherited = std::getenv("ASAN_OPTIONS")) asan = std::string(inherited) + ":" + asan;
   std::map<std::string, std::string> env = {
-      {"PATH", (folder_ / "bin").string() + ":" + (path ? path : "/usr/bin:/bin")},
+      {"PATH", (folder() / "bin").string() + ":" + (path ? path : "/usr/bin:/bin")},
       {"DISPLAY", xserver_.display()},
-      {"HOME", (folder_ / "home").string()},
-      {"XDG_CONFIG_HOME", (folder_ / "config").string()},
-      {"XDG_RUNTIME_DIR", (folder_ / "runtime").string()},
-      {"XDG_DATA_HOME", (folder_ / "home" / "data").string()},
-      {"XDG_CACHE_HOME", (folder_ / "home" / "cache").string()},
+      {"HOME", (folder() / "home").string()},
+      {"XDG_CONFIG_HOME", (folder() / "config").string()},
+      {"XDG_RUNTIME_DIR", (folder() / "runtime").string()},
+      {"XDG_DATA_HOME", (folder() / "home" / "data").string()},
+      {"XDG_CACHE_HOME", (folder() / "home" / "cache").string()},
       {"GSETTINGS_BACKEND", "memory"},
       {"NO_AT_BRIDGE", "1"},
       {"LANG", "C.UTF-8"},
-      {"TEVRA_STATS_FILE", (folder_ / "report.txt").string()},
+      {"TEVRA_STATS_FILE", (folder() / "report.txt").string()},
       {"ASAN_OPTIONS", asan},
   };
   if (const char* ubsan = std::getenv("UBSAN_OPTIONS")) env["UBSAN_OPTIONS"] = ubsan;
@@ -329,12 +248,12 @@ std::map<std::string, std::string> TerminalRun::environment() const {
 
 Process& TerminalRun::start() {
   processes_.push_back(
-      std::make_unique<Process>(std::vector<std::string>{TEVRA_TERMINAL_PATH}, environment(), folder_,
-                                folder_ / "app.log"));
+      std::make_unique<Process>(std::vector<std::string>{TEVRA_TERMINAL_PATH}, environment(), folder(),
+                                folder() / "app.log"));
   return *processes_.back();
 }
 
-std::string TerminalRun::appLog() const { return fileText(folder_ / "app.log"); }
+std::string TerminalRun::appLog() const { return fileText(folder() / "app.log"); }
 
 std::string TerminalRun::x(const std::vector<std::string>& argv) const {
   return runOutput(argv, {{"PATH", std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin"},
@@ -449,7 +368,7 @@ std::string TerminalRun::describeWindows() const {
 }
 
 std::map<std::string, std::string> TerminalRun::report() {
-  const fs::path file = folder_ / "report.txt";
+  const fs::path file = folder() / "report.txt";
   std::error_code ignored;
   fs::remove(file, ignored);
   app().signal(SIGUSR1);
@@ -458,7 +377,7 @@ std::map<std::string, std::string> TerminalRun::report() {
 }
 
 std::map<std::string, std::string> TerminalRun::finalReport() const {
-  return parseReport(fileText(folder_ / "report.txt"));
+  return parseReport(fileText(folder() / "report.txt"));
 }
 
 }  // namespace tevra::apptest

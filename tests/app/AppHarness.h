@@ -17,15 +17,16 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/PtyLine.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/Wait.h"
+
 namespace tevra::apptest {
 
 using namespace std::chrono_literals;
-
-// Generous: the machine may be loaded and the program may run under sanitizers.
-constexpr std::chrono::milliseconds kPatience = 30s;
-
-// Polls `condition` every 50 ms until it holds or `patience` runs out.
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds patience = kPatience);
+using testing::kPatience;
+using testing::PtyLine;
+using testing::waitUntil;
 
 // A child process with its own environment; killed (by its pid) if still running at the end.
 class Process {
@@ -71,31 +72,6 @@ struct Geometry {
 };
 void PrintTo(const Geometry& geometry, std::ostream* out);
 
-// A pseudo-terminal pair; the program opens the slave by its path. The test
-// keeps only the master, so the program's opens and closes are its own.
-class PtyLine {
- public:
-  PtyLine();
-  ~PtyLine();
-  const std::string& slavePath() const { return slavePath_; }
-  int master() const { return master_; }
-
-  void write(const std::string& bytes);
-  // Reads what arrives until it holds `expected` or `patience` runs out; everything read.
-  std::string readUntil(const std::string& expected, std::chrono::milliseconds patience = kPatience);
-  // Everything that arrives within `quiet`.
-  std::string drain(std::chrono::milliseconds quiet = 300ms);
-
-  // The line's VSTART character, which every open of the program sets to 0x11:
-  // overwrite it, and the next open of the line shows.
-  void setStartCharacter(unsigned char character);
-  unsigned char startCharacter() const;
-
- private:
-  int master_ = -1;
-  std::string slavePath_;
-};
-
 // A private user (HOME, XDG_CONFIG_HOME, XDG_RUNTIME_DIR in a temporary
 // folder), an X server and the program, started and driven.
 class TerminalRun {
@@ -103,7 +79,7 @@ class TerminalRun {
   TerminalRun();
   ~TerminalRun();
 
-  const std::filesystem::path& folder() const { return folder_; }
+  const std::filesystem::path& folder() const { return folder_.path(); }
   std::filesystem::path storeFile() const;
   void writeStore(const std::string& text);
   std::string readStore() const;
@@ -147,7 +123,7 @@ class TerminalRun {
   std::map<std::string, std::string> finalReport() const;
 
  private:
-  std::filesystem::path folder_;
+  testing::TempFolder folder_{"tevra-app"};
   XServer xserver_;
   std::vector<std::unique_ptr<Process>> processes_;
 };

@@ -15,6 +15,7 @@
 #include "app/FileSettingsStore.h"
 #include "app/UserPaths.h"
 #include "core/TerminalSettings.h"
+#include "tests/support/TempFolder.h"
 
 namespace tevra {
 namespace {
@@ -22,25 +23,16 @@ namespace {
 namespace fs = std::filesystem;
 
 // The temporary home every run works in; never the user's own.
-fs::path& temporaryRoot() {
-  static fs::path root;
-  return root;
+// A tmpfs when there is one: every save syncs the file. Removed at exit.
+const fs::path& temporaryRoot() {
+  static const tevra::testing::TempFolder root("tevra-store-fuzz", [] {
+    std::error_code error;
+    return fs::is_directory("/dev/shm", error) ? fs::path("/dev/shm") : fs::temp_directory_path();
+  }());
+  return root.path();
 }
 
-void removeTemporaryRoot() {
-  std::error_code error;
-  fs::remove_all(temporaryRoot(), error);
-}
-
-// A tmpfs when there is one: every save syncs the file.
 void makeTemporaryHome() {
-  std::error_code error;
-  const fs::path base =
-      fs::is_directory("/dev/shm", error) ? fs::path("/dev/shm") : fs::temp_directory_path();
-  std::string pattern = (base / "tevra-store-fuzz-XXXXXX").string();
-  FUZZ_CHECK(mkdtemp(pattern.data()) != nullptr);
-  temporaryRoot() = pattern;
-  std::atexit(removeTemporaryRoot);
   for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR"}) {
     const fs::path folder = temporaryRoot() / name;
     fs::create_directory(folder);

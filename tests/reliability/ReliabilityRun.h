@@ -8,14 +8,13 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
-#include <atomic>
 #include <cstddef>
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "AppHarness.h"
+#include "tests/support/Flood.h"
 #include "res/ResourceIds.h"
 
 namespace tevra::apptest {
@@ -43,30 +42,7 @@ std::size_t firstDifference(const std::string& actual, const std::string& expect
 long statusKilobytes(pid_t pid, const std::string& field);
 long cpuTicks(pid_t pid);
 
-// Writes `bytes` to a pseudo-terminal master from a thread, as fast as the
-// line takes them, once or (`repeat`) over and over until stopped.
-class Flood {
- public:
-  Flood(int master, std::string bytes, bool repeat = false);
-  ~Flood();
-  Flood(const Flood&) = delete;
-  Flood& operator=(const Flood&) = delete;
-
-  long written() const { return written_; }
-  bool finished() const { return finished_; }
-  // Waits for the end of a single flood; false when it did not end in `patience`.
-  bool waitFinished(std::chrono::milliseconds patience);
-  void stop();
-
- private:
-  int master_;
-  std::string bytes_;
-  bool repeat_;
-  std::atomic<bool> stop_{false};
-  std::atomic<bool> finished_{false};
-  std::atomic<long> written_{0};
-  std::thread thread_;
-};
+using testing::Flood;
 
 // A tmpfs mounted on a folder for as long as the object lives; `mounted()` is
 // false where mounting is not allowed.

@@ -1,6 +1,7 @@
 // Line settings as the far side of the line sees them once the engine opened it.
 
 #include <asm/termbits.h>
+#include <fcntl.h>
 #include <sys/ioctl.h>
 
 #include <gtest/gtest.h>
@@ -10,13 +11,13 @@
 
 #include "serial/SerialPort.h"
 #include "tests/serial/PortFixture.h"
-#include "tests/serial/PtyPair.h"
+#include "tests/support/PtyLine.h"
 
 namespace tevra {
 namespace {
 
 using testing::PortFixture;
-using testing::PtyPair;
+using testing::PtyLine;
 
 struct LineCase {
   std::uint32_t baud;
@@ -25,7 +26,7 @@ struct LineCase {
 
 class LineSettingsTest : public PortFixture<::testing::TestWithParam<LineCase>> {
  protected:
-  PtyPair pair_;
+  PtyLine pair_;
 };
 
 TEST_P(LineSettingsTest, RateFramingAndRawXonXoffReachTheDevice) {
@@ -86,7 +87,7 @@ struct UnkeptCase {
 
 class UnkeptLineTest : public PortFixture<::testing::TestWithParam<UnkeptCase>> {
  protected:
-  PtyPair pair_;
+  PtyLine pair_;
 };
 
 // A pseudo-terminal keeps only 8 bits without parity: anything else must fail the

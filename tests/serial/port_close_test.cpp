@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -12,15 +11,17 @@
 
 #include "serial/SerialPort.h"
 #include "tests/serial/PortFixture.h"
-#include "tests/serial/PtyPair.h"
+#include "tests/support/Flood.h"
+#include "tests/support/PtyLine.h"
 
 namespace tevra {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::Flood;
 using testing::linePattern;
 using testing::PortFixture;
-using testing::PtyPair;
+using testing::PtyLine;
 using testing::threadCount;
 
 // Ends the process with a failure if the test is still running after `limit`,
@@ -52,35 +53,18 @@ class Watchdog {
   std::thread thread_;
 };
 
-// The far end sending as fast as the line takes it, until stopped or hung up.
-class Flood {
- public:
-  explicit Flood(const PtyPair& pair)
-      : thread_([this, &pair] {
-          const auto chunk = linePattern(4096);
-          while (!stop_.load()) {
-            if (::write(pair.master(), chunk.data(), chunk.size()) < 0 && errno == EAGAIN) {
-              pollfd room{pair.master(), POLLOUT, 0};
-              if (::poll(&room, 1, 10) > 0 && (room.revents & (POLLHUP | POLLERR)) != 0) break;
-            }
-          }
-        }) {}
-  ~Flood() {
-    stop_.store(true);
-    thread_.join();
-  }
-
- private:
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
+// The far end sending as fast as the line takes it, until stopped.
+std::string floodBytes() {
+  const auto chunk = linePattern(4096);
+  return {chunk.begin(), chunk.end()};
+}
 
 using PortCloseTest = PortFixture<>;
 
 TEST_F(PortCloseTest, ClosesWhileTheReaderWaitsForTheWindowToTakeBlocks) {
   const int threadsBefore = threadCount();
   Watchdog watchdog(120s);
-  PtyPair pair;
+  PtyLine pair;
   openLine(pair.slavePath());
   ASSERT_LT(pair.sendUntilFull(0, 8 << 20), std::size_t{8 << 20});
 
@@ -98,19 +82,19 @@ TEST_F(PortCloseTest, CloseNeverDeadlocksAcrossManyOpensUnderAFlood) {
   Watchdog watchdog(240s);
   for (int round = 0; round < 200; ++round) {
     SCOPED_TRACE(round);
-    PtyPair pair;
+    PtyLine pair;
     openLine(pair.slavePath());
     switch (round % 3) {
       case 0:
         break;
       case 1: {
-        Flood flood(pair);
+        Flood flood(pair.master(), floodBytes(), true);
         std::this_thread::sleep_for(2ms);
         portClose();
         break;
       }
       case 2: {
-        Flood flood(pair);
+        Flood flood(pair.master(), floodBytes(), true);
         ui_.pumpFor(3ms);
         portClose();
         break;
@@ -125,7 +109,7 @@ TEST_F(PortCloseTest, CloseNeverDeadlocksAcrossManyOpensUnderAFlood) {
 }
 
 TEST_F(PortCloseTest, TermClosesAnOpenPort) {
-  PtyPair pair;
+  PtyLine pair;
   openLine(pair.slavePath());
   portTerm();
   EXPECT_EQ(portIsOpen(), 0);

@@ -16,7 +16,8 @@
 #include "serial/EngineLink.h"
 #include "serial/SerialPort.h"
 #include "tests/serial/PortFixture.h"
-#include "tests/serial/PtyPair.h"
+#include "tests/support/PtyLine.h"
+#include "tests/support/TempFolder.h"
 
 namespace tevra {
 namespace {
@@ -25,7 +26,7 @@ using namespace std::chrono_literals;
 using testing::linePattern;
 using testing::openFdCount;
 using testing::PortFixture;
-using testing::PtyPair;
+using testing::PtyLine;
 using testing::threadCount;
 
 // Opens `path` from a child process without CAP_SYS_ADMIN, the way another user
@@ -50,22 +51,16 @@ class PortOpenTest : public PortFixture<> {
  protected:
   void SetUp() override {
     PortFixture::SetUp();
-    char pattern[] = "/tmp/tevra-port-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    folder_ = pattern;
-  }
-  void TearDown() override {
-    PortFixture::TearDown();
-    std::remove((folder_ + "/plain").c_str());
-    std::remove(folder_.c_str());
+    folder_ = temp_.path().string();
   }
 
+  testing::TempFolder temp_{"tevra-port"};
   std::string folder_;
 };
 
 TEST_F(PortOpenTest, EveryFailureLeavesThePortClosedWithNothingBehind) {
-  PtyPair lockedPair;
-  PtyPair sevenBitPair;
+  PtyLine lockedPair;
+  PtyLine sevenBitPair;
   const std::string plainFile = folder_ + "/plain";
   std::fclose(std::fopen(plainFile.c_str(), "w"));
   // Another program holding the line: it took the lock before us.
@@ -91,7 +86,7 @@ TEST_F(PortOpenTest, EveryFailureLeavesThePortClosedWithNothingBehind) {
   for (const bool openBefore : {false, true}) {
     for (const FailureCase& failure : cases) {
       SCOPED_TRACE(std::string(failure.name) + (openBefore ? ", another port open" : ""));
-      PtyPair earlier;
+      PtyLine earlier;
       const int threadsBefore = threadCount();
       const int fdsBefore = openFdCount();
       if (openBefore) openLine(earlier.slavePath());
@@ -115,7 +110,7 @@ TEST_F(PortOpenTest, EveryFailureLeavesThePortClosedWithNothingBehind) {
 }
 
 TEST_F(PortOpenTest, HoldsTheLineExclusivelyUntilClosed) {
-  PtyPair pair;
+  PtyLine pair;
   // Opened before the engine's open: afterwards only root could.
   const int rival = ::open(pair.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   ASSERT_GE(rival, 0);
@@ -134,8 +129,8 @@ TEST_F(PortOpenTest, HoldsTheLineExclusivelyUntilClosed) {
 }
 
 TEST_F(PortOpenTest, OpeningWhileOpenClosesTheFirstLine) {
-  PtyPair first;
-  PtyPair second;
+  PtyLine first;
+  PtyLine second;
   const int threadsBefore = threadCount();
   openLine(first.slavePath());
   openLine(second.slavePath());
@@ -158,7 +153,7 @@ TEST_F(PortOpenTest, OpeningWhileOpenClosesTheFirstLine) {
 }
 
 TEST_F(PortOpenTest, EngineLinkCarriesTheLineParametersAndTheReason) {
-  PtyPair pair;
+  PtyLine pair;
   EngineLink link(&ui_);
   LineParameters line;
   line.portNumber = 5;

@@ -9,7 +9,7 @@
 
 #include "serial/SerialPort.h"
 #include "tests/serial/PortFixture.h"
-#include "tests/serial/PtyPair.h"
+#include "tests/support/PtyLine.h"
 
 namespace tevra {
 namespace {
@@ -17,7 +17,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing::linePattern;
 using testing::PortFixture;
-using testing::PtyPair;
+using testing::PtyLine;
 
 class PortTransferTest : public PortFixture<> {
  protected:
@@ -26,7 +26,7 @@ class PortTransferTest : public PortFixture<> {
     openLine(pair_.slavePath());
   }
 
-  PtyPair pair_;
+  PtyLine pair_;
 };
 
 TEST_F(PortTransferTest, BurstArrivesInOrderInBlocksOfAtMost511) {
@@ -112,7 +112,7 @@ TEST_F(PortTransferTest, NothingOfAClosedLineIsDeliveredAfterItsClose) {
   portClose();
   EXPECT_EQ(portDeliver(ui_), 0);
 
-  PtyPair second;
+  PtyLine second;
   openLine(second.slavePath());
   EXPECT_EQ(portDeliver(ui_), 0);
   ASSERT_TRUE(second.send(std::vector<std::uint8_t>(100, 'B')));

@@ -20,6 +20,7 @@
 #include "app/FileSettingsStore.h"
 #include "app/UserPaths.h"
 #include "core/TerminalSettings.h"
+#include "tests/support/TempFolder.h"
 
 namespace tevra {
 namespace {
@@ -31,9 +32,8 @@ namespace fs = std::filesystem;
 class TemporaryHome : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "tevra-store-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
+    folder_.emplace("tevra-store");
+    root_ = folder_->path();
     fs::create_directory(root_ / "home");
     for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR"}) {
       const char* value = std::getenv(name);
@@ -46,12 +46,7 @@ class TemporaryHome : public ::testing::Test {
 
   void TearDown() override {
     for (const auto& [name, value] : savedEnvironment_) setVariable(name.c_str(), value);
-    std::error_code error;
-    for (const auto& entry : fs::recursive_directory_iterator(root_, error)) {
-      if (!entry.is_symlink()) fs::permissions(entry.path(), fs::perms::owner_all,
-                                               fs::perm_options::add, error);
-    }
-    fs::remove_all(root_, error);
+    folder_.reset();
   }
 
   static void setVariable(const char* name, const std::optional<std::string>& value) {
@@ -83,6 +78,7 @@ class TemporaryHome : public ::testing::Test {
     return names;
   }
 
+  std::optional<tevra::testing::TempFolder> folder_;
   fs::path root_;
 
  private:

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "PortMapFile.h"
+#include "tests/support/TempFolder.h"
 
 extern char** environ;
 
@@ -50,9 +51,8 @@ std::string replaceAll(std::string text, const std::string& from, const std::str
 class LineSimulatorTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/linesim-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    home_ = pattern;
+    folder_.emplace("linesim-test");
+    home_ = folder_->path();
     fs::create_directories(home_ / "run");
   }
 
@@ -63,7 +63,7 @@ class LineSimulatorTest : public ::testing::Test {
       waitpid(child_, nullptr, 0);
     }
     if (output_ >= 0) close(output_);
-    fs::remove_all(home_);
+    folder_.reset();
   }
 
   fs::path settingsFile() const {
@@ -199,6 +199,7 @@ class LineSimulatorTest : public ::testing::Test {
 
   const std::string& output() const { return outputText_; }
 
+  std::optional<tevra::testing::TempFolder> folder_;
   fs::path home_;
   pid_t child_ = -1;
   int output_ = -1;

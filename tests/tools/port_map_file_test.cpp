@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "PortMapFile.h"
+#include "tests/support/TempFolder.h"
 
 namespace tevra::linesim {
 namespace {
@@ -59,6 +63,53 @@ TEST(IniLinesTest, ValueIsTrimmedAndMissingValuesAreEmpty) {
   EXPECT_EQ(ini.value("Missing", "COM1"), std::nullopt);
   EXPECT_TRUE(IniLines::parse("\n  \n").empty());
   EXPECT_FALSE(ini.empty());
+}
+
+namespace fs = std::filesystem;
+
+void writeText(const fs::path& file, const std::string& text) {
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+}
+
+// The mapping writes through a settings file that is a symbolic link, as the
+// program does: the link stays a link, its target is edited and put back.
+TEST(PortMappingTest, FollowsASymlinkedSettingsFile) {
+  const testing::TempFolder folder("tevra-portmap");
+  const fs::path target = folder.path() / "dotfiles" / "Terminal.conf";
+  const fs::path link = folder.path() / "config" / "Terminal.conf";
+  fs::create_directories(target.parent_path());
+  fs::create_directories(link.parent_path());
+  const std::string before = "[General]\nBaudRate=9\n";
+  writeText(target, before);
+  fs::create_symlink(target, link);
+
+  {
+    PortMapping mapping(link.string(), "COM2", "/dev/pts/7");
+    ASSERT_TRUE(mapping.apply());
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(readFile(target.string()), before + "[Ports]\nCOM2=/dev/pts/7\n");
+    struct stat status {};
+    ASSERT_EQ(stat(target.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0600u);
+    // Only the target and its link: no temporary file left beside either.
+    EXPECT_EQ(std::distance(fs::directory_iterator(target.parent_path()), fs::directory_iterator()), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(link.parent_path()), fs::directory_iterator()), 1);
+  }
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(readFile(target.string()), before);
+}
+
+// Something that is not a settings file in its place is neither opened (a
+// FIFO would block) nor replaced by a file holding only the mapping.
+TEST(PortMappingTest, LeavesWhatIsNotASettingsFileAlone) {
+  const testing::TempFolder folder("tevra-portmap");
+  const fs::path file = folder.path() / "Terminal.conf";
+  ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+
+  PortMapping mapping(file.string(), "COM2", "/dev/pts/7");
+  EXPECT_FALSE(mapping.apply());
+  mapping.restore();
+  EXPECT_EQ(fs::status(file).type(), fs::file_type::fifo);
 }
 
 }  // namespace

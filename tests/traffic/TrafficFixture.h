@@ -24,6 +24,7 @@
 #include "core/TerminalSession.h"
 #include "core/TerminalSettings.h"
 #include "core/TerminalUi.h"
+#include "tests/support/TempFolder.h"
 
 namespace tevra::traffic {
 
@@ -111,28 +112,13 @@ class FakeLink : public SerialLink {
 };
 
 // A fresh folder per test; HOME and the XDG folders point into it.
-class TempFolder {
+class TempHome : public testing::TempFolder {
  public:
-  TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tevra-traffic-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-    setenv("HOME", path_.c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (path_ / "config").c_str(), 1);
-    setenv("XDG_RUNTIME_DIR", path_.c_str(), 1);
+  TempHome() : testing::TempFolder("tevra-traffic") {
+    setenv("HOME", path().c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (path() / "config").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", path().c_str(), 1);
   }
-  ~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
 };
 
 inline std::string readWholeFile(const std::string& path) {
@@ -194,7 +180,7 @@ class SessionFixture : public ::testing::Test {
   }
   std::string captured() const { return readWholeFile(settings.captureFile); }
 
-  TempFolder folder;
+  TempHome folder;
   TerminalSettings settings;
   ScreenBuffer screen{settings.termInCR};
   FakeLink link;

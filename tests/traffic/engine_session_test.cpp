@@ -12,7 +12,7 @@
 #include "core/FileSender.h"
 #include "serial/EngineLink.h"
 #include "serial/SerialPort.h"
-#include "tests/serial/PtyPair.h"
+#include "tests/support/PtyLine.h"
 #include "tests/serial/UiLoop.h"
 #include "tests/traffic/TrafficFixture.h"
 
@@ -50,8 +50,8 @@ class EngineSessionTest : public ::testing::Test {
     portTerm();
   }
 
-  traffic::TempFolder folder;
-  testing::PtyPair pair;
+  traffic::TempHome folder;
+  testing::PtyLine pair;
   TerminalSettings settings;
   ScreenBuffer screen{settings.termInCR};
   MemorySettingsStore store;

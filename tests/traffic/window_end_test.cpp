@@ -53,7 +53,7 @@ void PrintTo(const EndCase& c, std::ostream* out) {
 
 class WindowEndTest : public ::testing::TestWithParam<EndCase> {
  protected:
-  traffic::TempFolder folder;
+  traffic::TempHome folder;
   RecordingWindow window;
   Calls& log = window.calls;
   TerminalSettings settings;

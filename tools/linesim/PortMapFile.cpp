@@ -1,6 +1,6 @@
 #include "PortMapFile.h"
 
-#include "app/UserPaths.h"
+#include "app/SettingsFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -159,31 +159,6 @@ std::optional<std::string> readFile(const std::string& path) {
   return text.str();
 }
 
-bool writeFileAtomically(const std::string& path, const std::string& text) {
-  const auto slash = path.find_last_of('/');
-  if (slash != npos && !makePrivateFolder(path.substr(0, slash))) return false;
-  std::string temporary = path + ".XXXXXX";
-  const int fd = mkstemp(temporary.data());  // created with mode 0600
-  if (fd < 0) return false;
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  const bool ok = done == text.size() && fchmod(fd, 0600) == 0 && fsync(fd) == 0;
-  const int savedErrno = errno;
-  close(fd);
-  if (!ok || rename(temporary.c_str(), path.c_str()) != 0) {
-    const int failure = ok ? errno : savedErrno;
-    unlink(temporary.c_str());
-    errno = failure;
-    return false;
-  }
-  return true;
-}
-
 PortMapping::PortMapping(std::string filePath, std::string portName, std::string devicePath)
     : filePath_(std::move(filePath)),
       portName_(std::move(portName)),
@@ -192,22 +167,28 @@ PortMapping::PortMapping(std::string filePath, std::string portName, std::string
 PortMapping::~PortMapping() { restore(); }
 
 bool PortMapping::apply() {
-  const auto text = readFile(filePath_);
-  fileExisted_ = text.has_value();
-  IniLines ini = IniLines::parse(text.value_or(""));
+  std::string text;
+  const SettingsFileState state = readSettingsFile(filePath_, text);
+  if (state == SettingsFileState::Unreadable) {
+    // Not ours to replace: the program leaves such a file alone too.
+    errno = EACCES;
+    return false;
+  }
+  fileExisted_ = state == SettingsFileState::Read;
+  IniLines ini = IniLines::parse(text);
   previous_ = ini.value(kPortsSection, portName_);
   sectionExisted_ = ini.hasSection(kPortsSection);
   ini.set(kPortsSection, portName_, devicePath_);
-  applied_ = writeFileAtomically(filePath_, ini.text());
+  applied_ = writeSettingsFile(filePath_, ini.text());
   return applied_;
 }
 
 void PortMapping::restore() {
   if (!applied_) return;
   applied_ = false;
-  const auto text = readFile(filePath_);
-  if (!text) return;  // removed meanwhile: nothing to put back
-  IniLines ini = IniLines::parse(*text);
+  std::string text;
+  if (readSettingsFile(filePath_, text) != SettingsFileState::Read) return;  // removed meanwhile: nothing to put back
+  IniLines ini = IniLines::parse(text);
   if (ini.value(kPortsSection, portName_) != devicePath_) return;  // changed by someone else
   if (previous_) {
     ini.set(kPortsSection, portName_, *previous_);
@@ -217,7 +198,7 @@ void PortMapping::restore() {
   if (!fileExisted_ && ini.empty()) {
     unlink(filePath_.c_str());
   } else {
-    writeFileAtomically(filePath_, ini.text());
+    writeSettingsFile(filePath_, ini.text());
   }
 }
 

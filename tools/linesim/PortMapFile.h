@@ -42,13 +42,12 @@ class IniLines {
 
 // Reads a whole file; nullopt when it does not exist or cannot be read.
 std::optional<std::string> readFile(const std::string& path);
-// Replaces the file atomically (temporary file + rename) with mode 0600,
-// creating missing folders with mode 0700 (the user's alone). False on failure (errno set).
-bool writeFileAtomically(const std::string& path, const std::string& text);
 
 // Maps a COM name to a device path in the settings file for as long as it
 // lives, then puts back what was there before: the previous value, or no
 // value at all (and no file, when the file was created for the mapping).
+// The file is read and written as the program does (app/SettingsFile.h): a
+// symbolic link is followed, a file that cannot be read is left alone.
 class PortMapping {
  public:
   PortMapping(std::string filePath, std::string portName, std::string devicePath);

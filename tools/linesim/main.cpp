@@ -27,6 +27,7 @@
 
 #include "Payload.h"
 #include "PortMapFile.h"
+#include "app/SettingsFile.h"
 #include "app/UserPaths.h"
 #include "core/SettingsStore.h"
 #include "core/TerminalSettings.h"
@@ -448,7 +449,9 @@ void Simulator::run(const sigset_t& waitMask) {
 // value left behind by a simulator that was killed.
 std::optional<std::string> configuredDevice(const std::string& settingsPath, std::string& port) {
   tevra::MemorySettingsStore store;
-  IniLines::parse(readFile(settingsPath).value_or("")).copyTo(store);
+  std::string text;
+  tevra::readSettingsFile(settingsPath, text);
+  IniLines::parse(text).copyTo(store);
   int portNumber = 0;
   if (port.empty()) {
     tevra::TerminalSettings settings;
