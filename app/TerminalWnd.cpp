@@ -20,6 +20,9 @@ constexpr int kCreationWidth = 600;
 constexpr int kCreationHeight = 360;
 constexpr int kCreationLeft = 20;
 constexpr int kCreationTop = 20;
+// The smallest screen the window can be sized to: below about four rows GTK's
+// scroll bars no longer fit beside each other and it complains on stderr.
+const wxSize kMinimumClientSize(16 * kCellWidth, 5 * kCellHeight);
 
 // The chooser filter as wx wants it: without the final empty pair.
 wxString chooserFilter(const std::string& filter) {
@@ -84,6 +87,15 @@ bool TerminalWnd::create() {
   const WindowRect layout = TerminalSettings::loadLayout(store_);
   restoredRect_ = wxRect(layout.left, layout.top, layout.right - layout.left, layout.bottom - layout.top);
   SetSize(restoredRect_);
+  // Under a window manager wx would delay the first showing until the
+  // manager tells the frame's size, first realising the window at 2 x 1
+  // pixels: the manager then places it at the screen's corner, and the
+  // scroll bars, squeezed, fill stderr with GTK assertions. Shown at once,
+  // the window keeps its place, and its outer size is asked for again once
+  // the frame is known (onSize).
+  m_deferShow = false;
+  sizeWhenDecorated_ = restoredRect_.GetSize();
+  SetMinClientSize(kMinimumClientSize);
   Show();
   canvas_->SetFocus();
   Update();
@@ -282,6 +294,15 @@ void TerminalWnd::trackRestoredRect() {
 
 void TerminalWnd::onSize(wxSizeEvent& event) {
   event.Skip();
+  // The frame's own size is known once the manager has framed the window:
+  // only then can the stored outer size and the smallest size be asked for.
+  if (sizeWhenDecorated_ && (m_decorSize.left | m_decorSize.right | m_decorSize.top | m_decorSize.bottom) != 0) {
+    CallAfter([this, size = *sizeWhenDecorated_] {
+      SetMinClientSize(kMinimumClientSize);
+      SetSize(size);
+    });
+    sizeWhenDecorated_.reset();
+  }
   trackRestoredRect();
 }
 

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 
 #include <wx/frame.h>
 #include <wx/timer.h>
@@ -95,6 +96,7 @@ class TerminalWnd : public wxFrame, public TerminalUi, public PortReceiver, priv
   wxTimer sendTimer_;
   wxTimer deliveryTimer_;
   wxRect restoredRect_;
+  std::optional<wxSize> sizeWhenDecorated_;  // the stored size, asked for again once the frame's size is known
   std::atomic<bool> wakePending_{false};
 
   wxDECLARE_EVENT_TABLE();
