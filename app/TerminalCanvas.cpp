@@ -253,6 +253,12 @@ void TerminalCanvas::onMouseWheel(wxMouseEvent& event) {
 }
 
 void TerminalCanvas::onChar(wxKeyEvent& event) {
+  // Alt with any key types nothing: it belongs to the menus (Alt and a menu
+  // title's first letter opens that menu) and to the window (Alt+F4).
+  if (event.AltDown()) {
+    event.Skip();
+    return;
+  }
   const auto code = lineCodeOf(event);
   if (!code) {
     event.Skip();  // F10, arrows and the like keep their toolkit meaning

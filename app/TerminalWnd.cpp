@@ -54,6 +54,7 @@ wxBEGIN_EVENT_TABLE(TerminalWnd, wxFrame)
   EVT_TIMER(res::kSendTimerId, TerminalWnd::onSendTimer)
   EVT_TIMER(kDeliveryTimerId, TerminalWnd::onDeliveryTimer)
   EVT_CLOSE(TerminalWnd::onClose)
+  EVT_CHAR_HOOK(TerminalWnd::onCharHook)
   EVT_SIZE(TerminalWnd::onSize)
   EVT_MOVE(TerminalWnd::onMove)
 wxEND_EVENT_TABLE()
@@ -117,7 +118,8 @@ void TerminalWnd::buildMenuBar() {
                      item.checkable ? wxITEM_CHECK : wxITEM_NORMAL);
       }
     }
-    bar->Append(menu, menuDef.title);
+    // The titles carry no mnemonic; their first letters serve (Alt+T, Alt+S).
+    bar->Append(menu, wxString("&") + menuDef.title);
   }
   SetMenuBar(bar);
 }
@@ -273,6 +275,16 @@ void TerminalWnd::onSendFile(wxCommandEvent& /*event*/) { sender_.start(); }
 void TerminalWnd::onStopSending(wxCommandEvent& /*event*/) { sender_.stop(); }
 void TerminalWnd::onCloseCommand(wxCommandEvent& /*event*/) { Close(); }
 void TerminalWnd::onSendTimer(wxTimerEvent& /*event*/) { sender_.onTimer(); }
+
+// Alt+F4 closes the window. A window manager takes the keys before any
+// program sees them; without one, the window does it itself.
+void TerminalWnd::onCharHook(wxKeyEvent& event) {
+  if (event.GetKeyCode() == WXK_F4 && event.GetModifiers() == wxMOD_ALT) {
+    Close();
+    return;
+  }
+  event.Skip();
+}
 
 // The window's end: caret, sending, settings and the restored rectangle.
 // The port closes when the window object goes.

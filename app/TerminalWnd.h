@@ -80,6 +80,7 @@ class TerminalWnd : public wxFrame, public TerminalUi, public PortReceiver, priv
   void onCloseCommand(wxCommandEvent& event);
   void onSendTimer(wxTimerEvent& event);
   void onClose(wxCloseEvent& event);
+  void onCharHook(wxKeyEvent& event);
   void onSize(wxSizeEvent& event);
   void onMove(wxMoveEvent& event);
 

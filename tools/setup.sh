@@ -9,10 +9,10 @@ PACKAGES=(
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  # the wxWidgets shell (GTK 3) and its font
-  libwxgtk3.2-dev fonts-liberation
-  # running the shell headless, driving it, looking at it
-  xvfb xauth xdotool x11-utils imagemagick
+  # the wxWidgets shell (GTK 3), its font and the icons of its message boxes
+  libwxgtk3.2-dev fonts-liberation adwaita-icon-theme
+  # running the shell headless, under a window manager, driving it, looking at it
+  xvfb xauth xdotool x11-utils imagemagick openbox
   # peer comparison
   python3
 )

@@ -13,7 +13,8 @@ namespace {
 constexpr unsigned char kStartCharacter = 0x11;  // what every open of the line sets
 constexpr unsigned char kScribble = 0x01;
 
-class DialogFixture : public ::testing::Test {
+// Each case runs on a bare X server and under a window manager.
+class DialogFixture : public ::testing::TestWithParam<Desktop> {
  protected:
   void SetUp() override {
     run_.writeStore("[Ports]\nCOM2=" + line_.slavePath() + "\nCOM5=" + (run_.folder() / "no-such-device").string() +
@@ -37,13 +38,13 @@ class DialogFixture : public ::testing::Test {
     ASSERT_TRUE(run_.dismiss(*dialog, key));
   }
 
-  TerminalRun run_;
+  TerminalRun run_{GetParam()};
   PtyLine line_;
 };
 
 using SettingsDialogTest = DialogFixture;
 
-TEST_F(SettingsDialogTest, CancelKeepsTheLineAndOkReopensItEvenUnchanged) {
+TEST_P(SettingsDialogTest, CancelKeepsTheLineAndOkReopensItEvenUnchanged) {
   ASSERT_EQ(line_.startCharacter(), kStartCharacter);
   line_.setStartCharacter(kScribble);
 
@@ -62,7 +63,7 @@ TEST_F(SettingsDialogTest, CancelKeepsTheLineAndOkReopensItEvenUnchanged) {
   EXPECT_EQ(line_.readUntil("q"), "q");
 }
 
-TEST_F(SettingsDialogTest, ChoosingAMissingPortReportsItAndStoresTheChoice) {
+TEST_P(SettingsDialogTest, ChoosingAMissingPortReportsItAndStoresTheChoice) {
   run_.chooseCommand(res::kCmdSettings);
   const auto dialog = run_.waitForDialog("Settings");
   ASSERT_TRUE(dialog) << run_.appLog();
@@ -84,14 +85,14 @@ TEST_F(SettingsDialogTest, ChoosingAMissingPortReportsItAndStoresTheChoice) {
 
 using AboutBoxTest = DialogFixture;
 
-TEST_F(AboutBoxTest, TheLinkOpensTheAddressWithTheDesktopOpener) {
+TEST_P(AboutBoxTest, TheLinkOpensTheAddressWithTheDesktopOpener) {
   run_.chooseCommand(res::kCmdAbout);
   const auto dialog = run_.waitForDialog("About");
   ASSERT_TRUE(dialog) << run_.appLog();
   run_.screenshot("about");
 
   // The link's box, from the dialog's size in dialog units (240 x 74).
-  const Geometry box = run_.geometry(*dialog);
+  const Geometry box = run_.clientGeometry(*dialog);
   const int x = box.x + (60 + 10) * box.width / 240;
   const int y = box.y + (56 + 5) * box.height / 74;
   run_.x({"xdotool", "mousemove", std::to_string(x), std::to_string(y), "click", "1"});
@@ -108,7 +109,7 @@ TEST_F(AboutBoxTest, TheLinkOpensTheAddressWithTheDesktopOpener) {
 
 // The caret shows only while the terminal has the keyboard: a dialog takes it
 // away, and closing the dialog brings it back.
-TEST_F(AboutBoxTest, TheCaretGoesWithTheKeyboardAndComesBack) {
+TEST_P(AboutBoxTest, TheCaretGoesWithTheKeyboardAndComesBack) {
   const auto caretShown = [&](const char* value) {
     return waitUntil([&] { return run_.report()["caret_visible"] == value; });
   };
@@ -126,6 +127,11 @@ TEST_F(AboutBoxTest, TheCaretGoesWithTheKeyboardAndComesBack) {
   run_.focus(*run_.mainWindow());
   EXPECT_TRUE(caretShown("1")) << "the caret did not come back\n" << run_.describeWindows();
 }
+
+INSTANTIATE_TEST_SUITE_P(Desktops, SettingsDialogTest, ::testing::Values(Desktop::bare, Desktop::windowManager),
+                         desktopName);
+INSTANTIATE_TEST_SUITE_P(Desktops, AboutBoxTest, ::testing::Values(Desktop::bare, Desktop::windowManager),
+                         desktopName);
 
 }  // namespace
 }  // namespace tevra::apptest
