@@ -1,5 +1,10 @@
 #include "app/TerminalWnd.h"
 
+#include <dlfcn.h>
+
+#include <algorithm>
+
+#include <wx/display.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
 #include <wx/menu.h>
@@ -32,6 +37,39 @@ wxString chooserFilter(const std::string& filter) {
 }
 
 std::string toUtf8(const wxString& text) { return std::string(text.utf8_str()); }
+
+// GTK gives its file chooser a size from the font, 1096 x 822 pixels here,
+// whatever the screen: taller than many. This one where the screen has room.
+const wxSize kChooserSize(800, 600);
+
+// wx cannot size a GTK file chooser (its SetSize does nothing): ask GTK,
+// which wx has loaded, directly.
+void placeGtkWindow(void* gtkWindow, const wxRect& place) {
+  using Call = void (*)(void*, int, int);
+  static const auto resize = reinterpret_cast<Call>(dlsym(RTLD_DEFAULT, "gtk_window_resize"));
+  static const auto move = reinterpret_cast<Call>(dlsym(RTLD_DEFAULT, "gtk_window_move"));
+  if (!gtkWindow || !resize || !move) return;
+  resize(gtkWindow, place.width, place.height);
+  move(gtkWindow, place.x, place.y);
+}
+
+// A file chooser titled with what it is for (the menu item that opened it),
+// no larger than most of the screen its owner is on, centred over the owner.
+void fitChooser(wxFileDialog& chooser, const wxWindow& owner, int command) {
+  chooser.SetTitle(wxString::FromUTF8(res::commandWords(command)));
+  const int screen = wxDisplay::GetFromWindow(&owner);
+  const wxRect area = wxDisplay(screen == wxNOT_FOUND ? 0u : static_cast<unsigned>(screen)).GetClientArea();
+  wxSize size = kChooserSize;
+  size.DecTo(wxSize(area.width * 9 / 10, area.height * 9 / 10));
+  wxRect place = wxRect(size).CentreIn(owner.GetScreenRect());
+  place.SetPosition(wxPoint(std::clamp(place.x, area.x, area.GetRight() + 1 - place.width),
+                            std::clamp(place.y, area.y, area.GetBottom() + 1 - place.height)));
+  // GTK sizes its chooser itself as it maps it: place it just after.
+  chooser.Bind(wxEVT_SHOW, [&chooser, place](wxShowEvent& event) {
+    event.Skip();
+    if (event.IsShown()) chooser.CallAfter([&chooser, place] { placeGtkWindow(chooser.GetHandle(), place); });
+  });
+}
 
 // Resumes delivering received blocks after the toolkit has had its turn.
 constexpr int kDeliveryTimerId = res::kSendTimerId + 1;
@@ -172,6 +210,13 @@ void TerminalWnd::writeReport() {
         {"cursor_column", std::to_string(screen_.column())},
     });
   }
+  if (about_) {
+    const wxRect link = about_->linkScreenRect();
+    values.insert(values.end(), {
+        {"about_link", wxString::Format("%d,%d,%d,%d", link.x, link.y, link.width, link.height).ToStdString()},
+        {"about_link_text_width", std::to_string(about_->linkTextWidth())},
+    });
+  }
   writeRunReport(values);
 }
 
@@ -185,6 +230,7 @@ std::optional<std::string> TerminalWnd::chooseSaveFile(const std::string& initia
   const wxFileName initial(wxString::FromUTF8(initialPath));
   wxFileDialog dialog(this, wxFileSelectorPromptStr, initial.GetPath(), initial.GetFullName(),
                       chooserFilter(filter), wxFD_SAVE);
+  fitChooser(dialog, *this, res::kCmdCaptureFile);
   if (dialog.ShowModal() != wxID_OK) return std::nullopt;
   wxFileName chosen(dialog.GetPath());
   if (!chosen.HasExt() && !defaultExtension.empty()) chosen.SetExt(wxString::FromUTF8(defaultExtension));
@@ -196,6 +242,7 @@ std::optional<std::string> TerminalWnd::chooseOpenFile(const std::string& initia
   const wxFileName initial(wxString::FromUTF8(initialPath));
   wxFileDialog dialog(this, wxFileSelectorPromptStr, initial.GetPath(), initial.GetFullName(),
                       chooserFilter(filter), wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+  fitChooser(dialog, *this, res::kCmdSendFile);
   if (dialog.ShowModal() != wxID_OK) return std::nullopt;
   return toUtf8(dialog.GetPath());
 }
@@ -245,7 +292,9 @@ int TerminalWnd::onPortError() { return session_.onPortError(); }
 void TerminalWnd::onAbout(wxCommandEvent& /*event*/) {
   AboutDlg dialog(this, res::kLinkAddress);
   dialog.setBuildDate(wxString("(") + __DATE__ + ")");
+  about_ = &dialog;
   dialog.ShowModal();
+  about_ = nullptr;
 }
 
 void TerminalWnd::onSettings(wxCommandEvent& /*event*/) {

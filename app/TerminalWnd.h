@@ -21,6 +21,8 @@
 
 namespace tevra::app {
 
+class AboutDlg;
+
 // The main window: the terminal's screen, menu and traffic. Holds the
 // terminal core and, for its lifetime, the port engine.
 class TerminalWnd : public wxFrame, public TerminalUi, public PortReceiver, private PortSink {
@@ -93,6 +95,7 @@ class TerminalWnd : public wxFrame, public TerminalUi, public PortReceiver, priv
   TerminalSession session_{settings_, screen_, link_, store_, *this};
   FileSender sender_{settings_, screen_, link_, *this};
   TerminalCanvas* canvas_ = nullptr;  // a child window, deleted by the toolkit
+  AboutDlg* about_ = nullptr;  // while the About box is open
   std::unique_ptr<Viewport> viewport_;
   wxTimer sendTimer_;
   wxTimer deliveryTimer_;

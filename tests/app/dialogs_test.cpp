@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "AppHarness.h"
+#include "res/Menus.h"
 #include "res/ResourceIds.h"
 #include "res/Strings.h"
 
@@ -91,10 +94,21 @@ TEST_P(AboutBoxTest, TheLinkOpensTheAddressWithTheDesktopOpener) {
   ASSERT_TRUE(dialog) << run_.appLog();
   run_.screenshot("about");
 
-  // The link's box, from the dialog's size in dialog units (240 x 74).
+  // The whole address shows, inside the box, and its last letters take the click too.
+  const auto report = run_.report();
+  ASSERT_TRUE(report.count("about_link")) << run_.appLog();
+  Geometry link;
+  char comma;
+  std::istringstream(report.at("about_link")) >> link.x >> comma >> link.y >> comma >> link.width >> comma >>
+      link.height;
+  const int textWidth = std::stoi(report.at("about_link_text_width"));
+  EXPECT_GE(link.width, textWidth);
   const Geometry box = run_.clientGeometry(*dialog);
-  const int x = box.x + (60 + 10) * box.width / 240;
-  const int y = box.y + (56 + 5) * box.height / 74;
+  EXPECT_GE(link.x, box.x);
+  EXPECT_LE(link.x + link.width, box.x + box.width) << "the link runs out of the box";
+  EXPECT_LE(link.y + link.height, box.y + box.height) << "the link runs out of the box";
+  const int x = link.x + textWidth - 3;
+  const int y = link.y + link.height / 2;
   run_.x({"xdotool", "mousemove", std::to_string(x), std::to_string(y), "click", "1"});
   const auto opened = run_.folder() / "opened.txt";
   std::string arguments;
@@ -105,6 +119,30 @@ TEST_P(AboutBoxTest, TheLinkOpensTheAddressWithTheDesktopOpener) {
   EXPECT_EQ(arguments, std::string(res::kLinkAddress) + "\n");
 
   EXPECT_TRUE(run_.dismiss(*dialog, "Escape"));
+}
+
+using FileChooserTest = DialogFixture;
+
+// Each chooser is titled with what it is for and fits on the screen.
+TEST_P(FileChooserTest, EachChooserSaysWhatItIsForAndFitsTheScreen) {
+  const Geometry screen{0, 0, 1024, 768};  // the harness's X server
+  for (const int command : {res::kCmdCaptureFile, res::kCmdSendFile}) {
+    const std::string title = res::commandWords(command);
+    SCOPED_TRACE(title);
+    run_.chooseCommand(command);
+    const auto chooser = run_.waitForDialog(title);
+    ASSERT_TRUE(chooser) << run_.describeWindows();
+    // GTK settles the chooser's size just after mapping it.
+    const auto onScreen = [&] {
+      const Geometry place = run_.geometry(*chooser);
+      return place.x >= screen.x && place.y >= screen.y && place.x + place.width <= screen.width &&
+             place.y + place.height <= screen.height;
+    };
+    waitUntil(onScreen, 5s);
+    EXPECT_TRUE(onScreen()) << run_.describeWindows();
+    run_.screenshot("chooser-" + std::to_string(command));
+    ASSERT_TRUE(run_.dismiss(*chooser, "Escape"));
+  }
 }
 
 // The caret shows only while the terminal has the keyboard: a dialog takes it
@@ -129,6 +167,8 @@ TEST_P(AboutBoxTest, TheCaretGoesWithTheKeyboardAndComesBack) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Desktops, SettingsDialogTest, ::testing::Values(Desktop::bare, Desktop::windowManager),
+                         desktopName);
+INSTANTIATE_TEST_SUITE_P(Desktops, FileChooserTest, ::testing::Values(Desktop::bare, Desktop::windowManager),
                          desktopName);
 INSTANTIATE_TEST_SUITE_P(Desktops, AboutBoxTest, ::testing::Values(Desktop::bare, Desktop::windowManager),
                          desktopName);
