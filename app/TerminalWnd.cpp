@@ -8,10 +8,10 @@
 #include <wx/filedlg.h>
 #include <wx/filename.h>
 #include <wx/menu.h>
-#include <wx/msgdlg.h>
 
 #include "app/AboutDlg.h"
 #include "app/CommandIds.h"
+#include "app/ErrorBox.h"
 #include "app/SettingsDlg.h"
 #include "res/Menus.h"
 #include "res/ResourceIds.h"
@@ -221,7 +221,7 @@ void TerminalWnd::writeReport() {
 }
 
 void TerminalWnd::showError(const std::string& text) {
-  wxMessageBox(wxString::FromUTF8(text), res::kAppTitle, wxOK | wxICON_ERROR, this);
+  showErrorBox(this, wxString::FromUTF8(text));
 }
 
 std::optional<std::string> TerminalWnd::chooseSaveFile(const std::string& initialPath,

@@ -181,6 +181,10 @@ class TerminalRun {
   std::vector<std::unique_ptr<Process>> processes_;
 };
 
+// The pixels of `region` of a picture file that satisfy `matches` (red, green, blue 0-255).
+long countPixels(const std::filesystem::path& picture, const Geometry& region,
+                 const std::function<bool(int red, int green, int blue)>& matches);
+
 // The screenshots' folder, under the build tree.
 std::filesystem::path artifactFolder();
 

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <thread>
 
 #include "AppHarness.h"
 #include "res/ResourceIds.h"
@@ -66,6 +68,23 @@ TEST_P(StartupTest, FirstStartUsesDefaultsAndReportsAMissingDevice) {
   EXPECT_EQ(run.storeValue("Terminal", "TermEcho"), "1");
   EXPECT_EQ(run.storeValue("Terminal", "CaptureFile"), "capture.txt");
   expectStoredLayout(run, {"20", "20", "600", "360"});
+}
+
+// The open-failure box carries the stop icon: a red disc left of its text.
+TEST_P(StartupTest, TheOpenFailureBoxShowsTheStopIcon) {
+  TerminalRun run(GetParam());
+  run.writeStore(portsSection((run.folder() / "no-such-device").string()));
+  run.start();
+  const auto box = run.waitForDialog("Terminal");
+  ASSERT_TRUE(box) << "no open-failure box\n" << run.appLog();
+  std::this_thread::sleep_for(500ms);  // painted
+  const auto shot = run.windowShot(*box, "box");
+  const Geometry place = run.clientGeometry(*box);
+  const Geometry iconArea{0, 0, std::min(80, place.width / 4), place.height * 2 / 3};
+  const long red = countPixels(shot, iconArea, [](int r, int g, int b) { return r > 150 && g < 90 && b < 90; });
+  EXPECT_GT(red, 500) << "no stop icon in " << shot;
+  ASSERT_TRUE(run.dismiss(*box, "Return"));
+  closeByMenu(run);
 }
 
 TEST_P(StartupTest, RectangleAndOptionsSurviveARestart) {
