@@ -96,11 +96,11 @@ class TerminalWnd : public wxFrame, public TerminalUi, public PortReceiver, priv
   FileSender sender_{settings_, screen_, link_, *this};
   TerminalCanvas* canvas_ = nullptr;  // a child window, deleted by the toolkit
   AboutDlg* about_ = nullptr;  // while the About box is open
+  std::optional<wxSize> sizeWhenDecorated_;  // the stored size, asked for again once the frame's size is known
   std::unique_ptr<Viewport> viewport_;
   wxTimer sendTimer_;
   wxTimer deliveryTimer_;
   wxRect restoredRect_;
-  std::optional<wxSize> sizeWhenDecorated_;  // the stored size, asked for again once the frame's size is known
   std::atomic<bool> wakePending_{false};
 
   wxDECLARE_EVENT_TABLE();
