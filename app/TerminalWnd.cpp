@@ -132,8 +132,10 @@ bool TerminalWnd::create() {
   // scroll bars, squeezed, fill stderr with GTK assertions. Shown at once,
   // the window keeps its place, and its outer size is asked for again once
   // the frame is known (onSize).
+#ifdef __WXGTK__
   m_deferShow = false;
   sizeWhenDecorated_ = restoredRect_.GetSize();
+#endif
   SetMinClientSize(kMinimumClientSize);
   Show();
   canvas_->SetFocus();
@@ -357,6 +359,7 @@ void TerminalWnd::onSize(wxSizeEvent& event) {
   event.Skip();
   // The frame's own size is known once the manager has framed the window:
   // only then can the stored outer size and the smallest size be asked for.
+#ifdef __WXGTK__
   if (sizeWhenDecorated_ && (m_decorSize.left | m_decorSize.right | m_decorSize.top | m_decorSize.bottom) != 0) {
     CallAfter([this, size = *sizeWhenDecorated_] {
       SetMinClientSize(kMinimumClientSize);
@@ -364,6 +367,7 @@ void TerminalWnd::onSize(wxSizeEvent& event) {
     });
     sizeWhenDecorated_.reset();
   }
+#endif
   trackRestoredRect();
 }
 
