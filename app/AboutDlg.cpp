@@ -14,8 +14,11 @@
 namespace tevra::app {
 namespace {
 
-// Where the link's text must end at the latest: the OK button's left edge, in dialog units.
-constexpr int kLinkRightEdge = 180;
+// The box's margins right of and below its controls, in dialog units (the OK
+// button's in the template), and the gap kept between the link and the button.
+constexpr int kRightMargin = 6;
+constexpr int kBottomMargin = 8;
+constexpr int kGap = 4;
 
 // Bitmap 105 centred in a sunken frame.
 wxWindow* makePicture(wxWindow* parent, const res::ControlDef& def) {
@@ -37,12 +40,35 @@ AboutDlg::AboutDlg(wxWindow* parent, const wxString& linkAddress)
                                if (def.kind == res::ControlKind::Picture) return makePicture(dialog, def);
                                return new LinkLabel(dialog, wxIdForControl(def.id), linkAddress);
                              }});
-  // The address keeps its whole text as far as the OK button.
-  wxWindow* link = FindWindow(res::kCtlLink);
-  const int room = ConvertDialogToPixels(wxSize(kLinkRightEdge, 0)).x - link->GetPosition().x;
-  link->SetSize(wxSize(std::clamp(link->GetBestSize().x, link->GetSize().x, room), link->GetSize().y));
+  layOutLink();
   CentreOnParent();
 }
+
+// The address shows whole. When it reaches the OK button, the button moves
+// below it, and the box widens if the address needs more room.
+void AboutDlg::layOutLink() {
+  wxWindow* link = FindWindow(res::kCtlLink);
+  wxWindow* ok = FindWindow(wxID_OK);
+  const wxSize margin = ConvertDialogToPixels(wxSize(kRightMargin, kBottomMargin));
+  const int gap = ConvertDialogToPixels(wxSize(kGap, 0)).x;
+  link->SetSize(wxSize(std::max(link->GetBestSize().x, link->GetSize().x), link->GetSize().y));
+  const wxRect linkBox = link->GetRect();
+  if (linkBox.GetRight() + gap < ok->GetPosition().x) return;
+
+  wxSize client = GetClientSize();
+  client.x = std::max(client.x, linkBox.GetRight() + 1 + margin.x);
+  const wxPoint okPlace(client.x - margin.x - ok->GetSize().x, linkBox.GetBottom() + 1 + gap);
+  ok->Move(okPlace);
+  client.y = std::max(client.y, okPlace.y + ok->GetSize().y + margin.y);
+  SetClientSize(client);
+}
+
+wxRect AboutDlg::linkScreenRect() const {
+  const wxWindow* link = FindWindow(res::kCtlLink);
+  return wxRect(link->GetScreenPosition(), link->GetSize());
+}
+
+int AboutDlg::linkTextWidth() const { return FindWindow(res::kCtlLink)->GetBestSize().x; }
 
 void AboutDlg::setBuildDate(const wxString& text) { FindWindow(res::kCtlBuildDate)->SetLabel(text); }
 

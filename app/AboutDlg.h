@@ -10,6 +10,13 @@ class AboutDlg : public wxDialog {
   AboutDlg(wxWindow* parent, const wxString& linkAddress);
 
   void setBuildDate(const wxString& text);
+
+  // Where the link is on the screen, and how wide its whole text is.
+  wxRect linkScreenRect() const;
+  int linkTextWidth() const;
+
+ private:
+  void layOutLink();
 };
 
 }  // namespace tevra::app

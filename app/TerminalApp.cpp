@@ -6,8 +6,8 @@
 #include <exception>
 
 #include <wx/log.h>
-#include <wx/msgdlg.h>
 
+#include "app/ErrorBox.h"
 #include "app/TerminalWnd.h"
 #include "app/UserPaths.h"
 #include "res/Strings.h"
@@ -56,7 +56,7 @@ bool TerminalApp::OnExceptionInMainLoop() {
   try {
     throw;
   } catch (const std::exception& error) {
-    wxMessageBox(wxString::FromUTF8(error.what()), res::kAppTitle, wxOK | wxICON_ERROR);
+    showErrorBox(nullptr, wxString::FromUTF8(error.what()));
   }
   return true;
 }

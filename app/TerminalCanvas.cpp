@@ -252,6 +252,12 @@ void TerminalCanvas::onMouseWheel(wxMouseEvent& event) {
 }
 
 void TerminalCanvas::onChar(wxKeyEvent& event) {
+  // Alt with any key types nothing: it belongs to the menus (Alt and a menu
+  // title's first letter opens that menu) and to the window (Alt+F4).
+  if (event.AltDown()) {
+    event.Skip();
+    return;
+  }
   const auto byte = lineByteOf(keyPressOf(event));
   if (!byte) {
     event.Skip();  // F10, arrows and the like keep their toolkit meaning

@@ -1,12 +1,17 @@
 #include "app/TerminalWnd.h"
 
+#include <dlfcn.h>
+
+#include <algorithm>
+
+#include <wx/display.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
 #include <wx/menu.h>
-#include <wx/msgdlg.h>
 
 #include "app/AboutDlg.h"
 #include "app/CommandIds.h"
+#include "app/ErrorBox.h"
 #include "app/SettingsDlg.h"
 #include "res/Menus.h"
 #include "res/ResourceIds.h"
@@ -20,6 +25,9 @@ constexpr int kCreationWidth = 600;
 constexpr int kCreationHeight = 360;
 constexpr int kCreationLeft = 20;
 constexpr int kCreationTop = 20;
+// The smallest screen the window can be sized to: below about four rows GTK's
+// scroll bars no longer fit beside each other and it complains on stderr.
+const wxSize kMinimumClientSize(16 * kCellWidth, 5 * kCellHeight);
 
 // The chooser filter as wx wants it: without the final empty pair.
 wxString chooserFilter(const std::string& filter) {
@@ -29,6 +37,39 @@ wxString chooserFilter(const std::string& filter) {
 }
 
 std::string toUtf8(const wxString& text) { return std::string(text.utf8_str()); }
+
+// GTK gives its file chooser a size from the font, 1096 x 822 pixels here,
+// whatever the screen: taller than many. This one where the screen has room.
+const wxSize kChooserSize(800, 600);
+
+// wx cannot size a GTK file chooser (its SetSize does nothing): ask GTK,
+// which wx has loaded, directly.
+void placeGtkWindow(void* gtkWindow, const wxRect& place) {
+  using Call = void (*)(void*, int, int);
+  static const auto resize = reinterpret_cast<Call>(dlsym(RTLD_DEFAULT, "gtk_window_resize"));
+  static const auto move = reinterpret_cast<Call>(dlsym(RTLD_DEFAULT, "gtk_window_move"));
+  if (!gtkWindow || !resize || !move) return;
+  resize(gtkWindow, place.width, place.height);
+  move(gtkWindow, place.x, place.y);
+}
+
+// A file chooser titled with what it is for (the menu item that opened it),
+// no larger than most of the screen its owner is on, centred over the owner.
+void fitChooser(wxFileDialog& chooser, const wxWindow& owner, int command) {
+  chooser.SetTitle(wxString::FromUTF8(res::commandWords(command)));
+  const int screen = wxDisplay::GetFromWindow(&owner);
+  const wxRect area = wxDisplay(screen == wxNOT_FOUND ? 0u : static_cast<unsigned>(screen)).GetClientArea();
+  wxSize size = kChooserSize;
+  size.DecTo(wxSize(area.width * 9 / 10, area.height * 9 / 10));
+  wxRect place = wxRect(size).CentreIn(owner.GetScreenRect());
+  place.SetPosition(wxPoint(std::clamp(place.x, area.x, area.GetRight() + 1 - place.width),
+                            std::clamp(place.y, area.y, area.GetBottom() + 1 - place.height)));
+  // GTK sizes its chooser itself as it maps it: place it just after.
+  chooser.Bind(wxEVT_SHOW, [&chooser, place](wxShowEvent& event) {
+    event.Skip();
+    if (event.IsShown()) chooser.CallAfter([&chooser, place] { placeGtkWindow(chooser.GetHandle(), place); });
+  });
+}
 
 // Resumes delivering received blocks after the toolkit has had its turn.
 constexpr int kDeliveryTimerId = res::kSendTimerId + 1;
@@ -51,6 +92,7 @@ wxBEGIN_EVENT_TABLE(TerminalWnd, wxFrame)
   EVT_TIMER(res::kSendTimerId, TerminalWnd::onSendTimer)
   EVT_TIMER(kDeliveryTimerId, TerminalWnd::onDeliveryTimer)
   EVT_CLOSE(TerminalWnd::onClose)
+  EVT_CHAR_HOOK(TerminalWnd::onCharHook)
   EVT_SIZE(TerminalWnd::onSize)
   EVT_MOVE(TerminalWnd::onMove)
 wxEND_EVENT_TABLE()
@@ -84,6 +126,17 @@ bool TerminalWnd::create() {
   const WindowRect layout = TerminalSettings::loadLayout(store_);
   restoredRect_ = wxRect(layout.left, layout.top, layout.right - layout.left, layout.bottom - layout.top);
   SetSize(restoredRect_);
+  // Under a window manager wx would delay the first showing until the
+  // manager tells the frame's size, first realising the window at 2 x 1
+  // pixels: the manager then places it at the screen's corner, and the
+  // scroll bars, squeezed, fill stderr with GTK assertions. Shown at once,
+  // the window keeps its place, and its outer size is asked for again once
+  // the frame is known (onSize).
+#ifdef __WXGTK__
+  m_deferShow = false;
+  sizeWhenDecorated_ = restoredRect_.GetSize();
+#endif
+  SetMinClientSize(kMinimumClientSize);
   Show();
   canvas_->SetFocus();
   Update();
@@ -105,7 +158,8 @@ void TerminalWnd::buildMenuBar() {
                      item.checkable ? wxITEM_CHECK : wxITEM_NORMAL);
       }
     }
-    bar->Append(menu, menuDef.title);
+    // The titles carry no mnemonic; their first letters serve (Alt+T, Alt+S).
+    bar->Append(menu, wxString("&") + menuDef.title);
   }
   SetMenuBar(bar);
 }
@@ -158,11 +212,18 @@ void TerminalWnd::writeReport() {
         {"cursor_column", std::to_string(screen_.column())},
     });
   }
+  if (about_) {
+    const wxRect link = about_->linkScreenRect();
+    values.insert(values.end(), {
+        {"about_link", wxString::Format("%d,%d,%d,%d", link.x, link.y, link.width, link.height).ToStdString()},
+        {"about_link_text_width", std::to_string(about_->linkTextWidth())},
+    });
+  }
   writeRunReport(values);
 }
 
 void TerminalWnd::showError(const std::string& text) {
-  wxMessageBox(wxString::FromUTF8(text), res::kAppTitle, wxOK | wxICON_ERROR, this);
+  showErrorBox(this, wxString::FromUTF8(text));
 }
 
 std::optional<std::string> TerminalWnd::chooseSaveFile(const std::string& initialPath,
@@ -171,6 +232,7 @@ std::optional<std::string> TerminalWnd::chooseSaveFile(const std::string& initia
   const wxFileName initial(wxString::FromUTF8(initialPath));
   wxFileDialog dialog(this, wxFileSelectorPromptStr, initial.GetPath(), initial.GetFullName(),
                       chooserFilter(filter), wxFD_SAVE);
+  fitChooser(dialog, *this, res::kCmdCaptureFile);
   if (dialog.ShowModal() != wxID_OK) return std::nullopt;
   wxFileName chosen(dialog.GetPath());
   if (!chosen.HasExt() && !defaultExtension.empty()) chosen.SetExt(wxString::FromUTF8(defaultExtension));
@@ -182,6 +244,7 @@ std::optional<std::string> TerminalWnd::chooseOpenFile(const std::string& initia
   const wxFileName initial(wxString::FromUTF8(initialPath));
   wxFileDialog dialog(this, wxFileSelectorPromptStr, initial.GetPath(), initial.GetFullName(),
                       chooserFilter(filter), wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+  fitChooser(dialog, *this, res::kCmdSendFile);
   if (dialog.ShowModal() != wxID_OK) return std::nullopt;
   return toUtf8(dialog.GetPath());
 }
@@ -229,7 +292,9 @@ int TerminalWnd::onPortError() { return session_.onPortError(); }
 void TerminalWnd::onAbout(wxCommandEvent& /*event*/) {
   AboutDlg dialog(this, res::kLinkAddress);
   dialog.setBuildDate(wxString("(") + __DATE__ + ")");
+  about_ = &dialog;
   dialog.ShowModal();
+  about_ = nullptr;
 }
 
 void TerminalWnd::onSettings(wxCommandEvent& /*event*/) {
@@ -252,6 +317,16 @@ void TerminalWnd::onStopSending(wxCommandEvent& /*event*/) { sender_.stop(); }
 void TerminalWnd::onCloseCommand(wxCommandEvent& /*event*/) { Close(); }
 void TerminalWnd::onSendTimer(wxTimerEvent& /*event*/) { sender_.onTimer(); }
 
+// Alt+F4 closes the window. A window manager takes the keys before any
+// program sees them; without one, the window does it itself.
+void TerminalWnd::onCharHook(wxKeyEvent& event) {
+  if (event.GetKeyCode() == WXK_F4 && event.GetModifiers() == wxMOD_ALT) {
+    Close();
+    return;
+  }
+  event.Skip();
+}
+
 // The window's end: caret, sending, settings and the restored rectangle.
 // The port closes when the window object goes.
 void TerminalWnd::onClose(wxCloseEvent& /*event*/) {
@@ -271,6 +346,17 @@ void TerminalWnd::trackRestoredRect() {
 
 void TerminalWnd::onSize(wxSizeEvent& event) {
   event.Skip();
+  // The frame's own size is known once the manager has framed the window:
+  // only then can the stored outer size and the smallest size be asked for.
+#ifdef __WXGTK__
+  if (sizeWhenDecorated_ && (m_decorSize.left | m_decorSize.right | m_decorSize.top | m_decorSize.bottom) != 0) {
+    CallAfter([this, size = *sizeWhenDecorated_] {
+      SetMinClientSize(kMinimumClientSize);
+      SetSize(size);
+    });
+    sizeWhenDecorated_.reset();
+  }
+#endif
   trackRestoredRect();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include <wx/frame.h>
 #include <wx/timer.h>
@@ -18,6 +19,8 @@
 #include "serial/SerialPort.h"
 
 namespace tevra::app {
+
+class AboutDlg;
 
 // The main window: the terminal's screen, menu and traffic. Holds the
 // terminal core and, for its lifetime, the port engine.
@@ -78,6 +81,7 @@ class TerminalWnd : public wxFrame, public TerminalUi, public PortReceiver, priv
   void onCloseCommand(wxCommandEvent& event);
   void onSendTimer(wxTimerEvent& event);
   void onClose(wxCloseEvent& event);
+  void onCharHook(wxKeyEvent& event);
   void onSize(wxSizeEvent& event);
   void onMove(wxMoveEvent& event);
 
@@ -90,6 +94,8 @@ class TerminalWnd : public wxFrame, public TerminalUi, public PortReceiver, priv
   TerminalSession session_{settings_, screen_, link_, store_, *this};
   FileSender sender_{settings_, screen_, link_, *this};
   TerminalCanvas* canvas_ = nullptr;  // a child window, deleted by the toolkit
+  AboutDlg* about_ = nullptr;  // while the About box is open
+  std::optional<wxSize> sizeWhenDecorated_;  // the stored size, asked for again once the frame's size is known
   std::unique_ptr<Viewport> viewport_;
   wxTimer sendTimer_;
   wxTimer deliveryTimer_;

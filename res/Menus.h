@@ -1,6 +1,7 @@
 #pragma once
 
 #include <span>
+#include <string>
 
 #include "res/ResourceIds.h"
 
@@ -47,5 +48,22 @@ inline constexpr MenuDef kMainMenu[] = {
     {"Terminal", kTerminalMenuItems},
     {"Settings", kSettingsMenuItems},
 };
+
+// The words of the menu item of `command`, without its mnemonic marker and
+// trailing ellipsis ("Set capture file"); empty when no item has it.
+inline std::string commandWords(int command) {
+  for (const MenuDef& menu : kMainMenu) {
+    for (const MenuItemDef& item : menu.items) {
+      if (item.command != command || command == 0) continue;
+      std::string words;
+      for (const char* c = item.text; *c; ++c) {
+        if (*c != '&') words += *c;
+      }
+      if (words.size() >= 3 && words.compare(words.size() - 3, 3, "...") == 0) words.resize(words.size() - 3);
+      return words;
+    }
+  }
+  return {};
+}
 
 }  // namespace tevra::res

@@ -11,10 +11,10 @@ PACKAGES=(
   clang libclang-rt-14-dev
   # the Windows compile check (MinGW-w64 cross compiler, posix threads)
   g++-mingw-w64-x86-64-posix
-  # the wxWidgets shell (GTK 3) and its font
-  libwxgtk3.2-dev fonts-liberation
-  # running the shell headless, driving it, looking at it
-  xvfb xauth xdotool x11-utils imagemagick
+  # the wxWidgets shell (GTK 3), its font and the icons of its message boxes
+  libwxgtk3.2-dev fonts-liberation adwaita-icon-theme
+  # running the shell headless, under a window manager, driving it, looking at it
+  xvfb xauth xdotool x11-utils imagemagick openbox
   # peer comparison
   python3
 )

@@ -91,6 +91,16 @@ std::string fileText(const fs::path& path) {
   return text.str();
 }
 
+void PrintTo(Desktop desktop, std::ostream* out) {
+  *out << (desktop == Desktop::windowManager ? "windowManager" : "bare");
+}
+
+std::string desktopName(const ::testing::TestParamInfo<Desktop>& info) {
+  std::ostringstream name;
+  PrintTo(info.param, &name);
+  return name.str();
+}
+
 void PrintTo(const Geometry& geometry, std::ostream* out) {
   *out << geometry.width << "x" << geometry.height << " at " << geometry.x << "," << geometry.y;
 }
@@ -178,6 +188,27 @@ std::string runOutput(const std::vector<std::string>& argv, const std::map<std::
   return output;
 }
 
+long countPixels(const fs::path& picture, const Geometry& region,
+                 const std::function<bool(int red, int green, int blue)>& matches) {
+  // ImageMagick writes the region as a binary PPM: "P6\n<width> <height>\n255\n" and RGB triples.
+  const std::string crop = std::to_string(region.width) + "x" + std::to_string(region.height) + "+" +
+                           std::to_string(region.x) + "+" + std::to_string(region.y);
+  const std::string ppm = runOutput({"convert", picture.string(), "-crop", crop, "+repage", "-depth", "8", "ppm:-"},
+                                    {{"PATH", std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin"}});
+  std::istringstream header(ppm);
+  std::string magic;
+  int width = 0, height = 0, maximum = 0;
+  header >> magic >> width >> height >> maximum;
+  const auto start = static_cast<std::size_t>(header.tellg()) + 1;
+  if (magic != "P6" || maximum != 255 || ppm.size() < start + std::size_t(width) * height * 3) return -1;
+  long count = 0;
+  for (std::size_t at = start; at + 2 < ppm.size(); at += 3) {
+    const auto channel = [&](std::size_t offset) { return static_cast<unsigned char>(ppm[at + offset]); };
+    if (matches(channel(0), channel(1), channel(2))) ++count;
+  }
+  return count;
+}
+
 // TerminalRun
 
 fs::path artifactFolder() {
@@ -186,7 +217,7 @@ fs::path artifactFolder() {
   return folder;
 }
 
-TerminalRun::TerminalRun() {
+TerminalRun::TerminalRun(Desktop desktop) : desktop_(desktop) {
   for (const char* sub : {"home", "config", "runtime", "bin"}) {
     fs::create_directory(folder() / sub);
     fs::permissions(folder() / sub, fs::perms::owner_all);
@@ -195,9 +226,26 @@ TerminalRun::TerminalRun() {
   const fs::path opener = folder() / "bin" / "xdg-open";
   std::ofstream(opener) << "#!/bin/sh\nprintf '%s\\n' \"$@\" >> \"" << (folder() / "opened.txt").string() << "\"\n";
   fs::permissions(opener, fs::perms::owner_all);
+
+  if (desktop_ == Desktop::windowManager) {
+    // Openbox with its packaged configuration, in the private home.
+    auto env = environment();
+    windowManager_ = std::make_unique<Process>(std::vector<std::string>{"openbox", "--sm-disable"}, env, folder(),
+                                               folder() / "openbox.log");
+    // Managing once it has named itself on the root window.
+    const bool managing = waitUntil([&] {
+      return x({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).find("window id") != std::string::npos;
+    });
+    if (!managing) throw std::runtime_error("openbox did not start: " + fileText(folder() / "openbox.log"));
+  }
 }
 
-TerminalRun::~TerminalRun() { processes_.clear(); }
+TerminalRun::~TerminalRun() {
+  processes_.clear();
+  windowManager_.reset();
+  const std::string criticals = criticalLines();
+  if (!criticals.empty()) ADD_FAILURE() << "the program reported critical assertions:\n" << criticals;
+}
 
 fs::path TerminalRun::storeFile() const {
   return folder() / "config" / "Tevra Laboratory" / "Orbel Software" / "Terminal.conf";
@@ -255,6 +303,16 @@ Process& TerminalRun::start() {
 
 std::string TerminalRun::appLog() const { return fileText(folder() / "app.log"); }
 
+std::string TerminalRun::criticalLines() const {
+  std::istringstream lines(appLog());
+  std::string found;
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.find("-CRITICAL **") != std::string::npos) found += line + "\n";
+  }
+  return found;
+}
+
 std::string TerminalRun::x(const std::vector<std::string>& argv) const {
   return runOutput(argv, {{"PATH", std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin"},
                           {"DISPLAY", xserver_.display()}});
@@ -269,10 +327,50 @@ std::vector<unsigned long> TerminalRun::visibleWindows(const std::string& titleR
   return windows;
 }
 
+Geometry TerminalRun::clientGeometry(unsigned long window) const {
+  // xwininfo, not xdotool: xdotool adds a manager's frame offset to a framed window's place.
+  std::istringstream lines(x({"xwininfo", "-id", std::to_string(window)}));
+  std::map<std::string, int> values;
+  std::string line;
+  while (std::getline(lines, line)) {
+    const auto colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    const auto start = line.find_first_not_of(' ');
+    try {
+      values[line.substr(start, colon - start)] = std::stoi(line.substr(colon + 1));
+    } catch (const std::exception&) {
+    }
+  }
+  auto number = [&](const char* name) { return values.count(name) ? values.at(name) : -1; };
+  return Geometry{number("Absolute upper-left X"), number("Absolute upper-left Y"), number("Width"),
+                  number("Height")};
+}
+
+std::array<int, 4> TerminalRun::frameExtents(unsigned long window) const {
+  // "_NET_FRAME_EXTENTS(CARDINAL) = 1, 1, 20, 5", or "not found" without a manager.
+  const std::string text = x({"xprop", "-id", std::to_string(window), "_NET_FRAME_EXTENTS"});
+  std::array<int, 4> extents{0, 0, 0, 0};
+  const auto equals = text.find('=');
+  if (equals == std::string::npos) return extents;
+  std::istringstream numbers(text.substr(equals + 1));
+  char comma;
+  numbers >> extents[0] >> comma >> extents[1] >> comma >> extents[2] >> comma >> extents[3];
+  return extents;
+}
+
 Geometry TerminalRun::geometry(unsigned long window) const {
-  const auto values = parseReport(x({"xdotool", "getwindowgeometry", "--shell", std::to_string(window)}));
-  auto number = [&](const char* name) { return values.count(name) ? std::stoi(values.at(name)) : -1; };
-  return Geometry{number("X"), number("Y"), number("WIDTH"), number("HEIGHT")};
+  const Geometry client = clientGeometry(window);
+  const auto [left, right, top, bottom] = frameExtents(window);
+  return Geometry{client.x - left, client.y - top, client.width + left + right, client.height + top + bottom};
+}
+
+void TerminalRun::place(unsigned long window, const Geometry& place) const {
+  // A manager takes the position asked for as its frame's, the size as the window's own.
+  const auto [left, right, top, bottom] = frameExtents(window);
+  const std::string id = std::to_string(window);
+  x({"xdotool", "windowmove", id, std::to_string(place.x), std::to_string(place.y)});
+  x({"xdotool", "windowsize", id, std::to_string(place.width - left - right),
+     std::to_string(place.height - top - bottom)});
 }
 
 std::optional<unsigned long> TerminalRun::mainWindow() const {
@@ -314,6 +412,8 @@ bool TerminalRun::dismiss(unsigned long window, const std::string& key) const {
 }
 
 void TerminalRun::focus(unsigned long window) const {
+  // A manager gives the focus to the window it activates; without one, X gives it directly.
+  if (desktop_ == Desktop::windowManager) x({"xdotool", "windowactivate", std::to_string(window)});
   x({"xdotool", "windowfocus", std::to_string(window)});
   std::this_thread::sleep_for(200ms);
 }
@@ -352,6 +452,12 @@ std::optional<int> TerminalRun::closeByMenu() {
 void TerminalRun::screenshot(const std::string& name) const {
   const fs::path file = artifactFolder() / (currentTestName() + "-" + name + ".png");
   x({"import", "-window", "root", file.string()});
+}
+
+fs::path TerminalRun::windowShot(unsigned long window, const std::string& name) const {
+  const fs::path file = artifactFolder() / (currentTestName() + "-" + name + ".png");
+  x({"import", "-window", std::to_string(window), file.string()});
+  return file;
 }
 
 std::string TerminalRun::describeWindows() const {

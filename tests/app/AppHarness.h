@@ -7,6 +7,7 @@
 
 #include <sys/types.h>
 
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -20,6 +21,7 @@
 #include "tests/support/PtyLine.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/Wait.h"
+#include <gtest/gtest.h>
 
 namespace tevra::apptest {
 
@@ -60,6 +62,14 @@ class XServer {
   std::string display_;
 };
 
+// What the program's display runs besides it: nothing, as Xvfb alone, or a
+// window manager (openbox), as a user's desktop does. A manager frames and
+// places windows and takes some keys (Alt+F4) for itself.
+enum class Desktop { bare, windowManager };
+void PrintTo(Desktop desktop, std::ostream* out);
+// For value-parameterised tests over both desktops: "bare", "windowManager".
+std::string desktopName(const ::testing::TestParamInfo<Desktop>& info);
+
 // A file's whole content, bytes as they are; empty when it cannot be read.
 std::string fileText(const std::filesystem::path& path);
 
@@ -76,8 +86,11 @@ void PrintTo(const Geometry& geometry, std::ostream* out);
 // folder), an X server and the program, started and driven.
 class TerminalRun {
  public:
-  TerminalRun();
+  explicit TerminalRun(Desktop desktop = Desktop::bare);
+  // Fails the test when the program reported a GTK or GLib critical assertion.
   ~TerminalRun();
+
+  Desktop desktop() const { return desktop_; }
 
   const std::filesystem::path& folder() const { return folder_.path(); }
   std::filesystem::path storeFile() const;
@@ -91,11 +104,19 @@ class TerminalRun {
   Process& start();
   Process& app() { return *processes_.back(); }
   std::string appLog() const;
+  // The lines of the program's stderr that report a critical assertion ("-CRITICAL **").
+  std::string criticalLines() const;
 
   // xdotool and friends on this run's display.
   std::string x(const std::vector<std::string>& argv) const;
   std::vector<unsigned long> visibleWindows(const std::string& titleRegex) const;
+  // A top-level window's rectangle on the screen, its manager's frame
+  // included: what the program stores and restores.
   Geometry geometry(unsigned long window) const;
+  // The window's own area on the screen, inside any frame.
+  Geometry clientGeometry(unsigned long window) const;
+  // Moves and sizes a top-level window so that geometry() becomes `place`.
+  void place(unsigned long window, const Geometry& place) const;
   // The main window: the first visible window titled "Terminal".
   std::optional<unsigned long> mainWindow() const;
   // Waits for a visible window titled exactly `title` other than the main window
@@ -114,6 +135,8 @@ class TerminalRun {
   // Chooses "Close" and waits for the program to end: its exit code.
   std::optional<int> closeByMenu();
   void screenshot(const std::string& name) const;
+  // One window's picture, as a PNG file in the screenshots' folder; its path.
+  std::filesystem::path windowShot(unsigned long window, const std::string& name) const;
   // The visible windows, their titles and places, and the focus: for failure messages.
   std::string describeWindows() const;
 
@@ -123,10 +146,19 @@ class TerminalRun {
   std::map<std::string, std::string> finalReport() const;
 
  private:
+  // The frame a window manager put round `window`: left, right, top, bottom.
+  std::array<int, 4> frameExtents(unsigned long window) const;
+
+  Desktop desktop_;
   testing::TempFolder folder_{"tevra-app"};
   XServer xserver_;
+  std::unique_ptr<Process> windowManager_;  // ends before the X server
   std::vector<std::unique_ptr<Process>> processes_;
 };
+
+// The pixels of `region` of a picture file that satisfy `matches` (red, green, blue 0-255).
+long countPixels(const std::filesystem::path& picture, const Geometry& region,
+                 const std::function<bool(int red, int green, int blue)>& matches);
 
 // The screenshots' folder, under the build tree.
 std::filesystem::path artifactFolder();

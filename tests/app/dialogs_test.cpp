@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "AppHarness.h"
+#include "res/Menus.h"
 #include "res/ResourceIds.h"
 #include "res/Strings.h"
 
@@ -13,7 +16,8 @@ namespace {
 constexpr unsigned char kStartCharacter = 0x11;  // what every open of the line sets
 constexpr unsigned char kScribble = 0x01;
 
-class DialogFixture : public ::testing::Test {
+// Each case runs on a bare X server and under a window manager.
+class DialogFixture : public ::testing::TestWithParam<Desktop> {
  protected:
   void SetUp() override {
     run_.writeStore("[Ports]\nCOM2=" + line_.slavePath() + "\nCOM5=" + (run_.folder() / "no-such-device").string() +
@@ -37,13 +41,13 @@ class DialogFixture : public ::testing::Test {
     ASSERT_TRUE(run_.dismiss(*dialog, key));
   }
 
-  TerminalRun run_;
+  TerminalRun run_{GetParam()};
   PtyLine line_;
 };
 
 using SettingsDialogTest = DialogFixture;
 
-TEST_F(SettingsDialogTest, CancelKeepsTheLineAndOkReopensItEvenUnchanged) {
+TEST_P(SettingsDialogTest, CancelKeepsTheLineAndOkReopensItEvenUnchanged) {
   ASSERT_EQ(line_.startCharacter(), kStartCharacter);
   line_.setStartCharacter(kScribble);
 
@@ -62,7 +66,7 @@ TEST_F(SettingsDialogTest, CancelKeepsTheLineAndOkReopensItEvenUnchanged) {
   EXPECT_EQ(line_.readUntil("q"), "q");
 }
 
-TEST_F(SettingsDialogTest, ChoosingAMissingPortReportsItAndStoresTheChoice) {
+TEST_P(SettingsDialogTest, ChoosingAMissingPortReportsItAndStoresTheChoice) {
   run_.chooseCommand(res::kCmdSettings);
   const auto dialog = run_.waitForDialog("Settings");
   ASSERT_TRUE(dialog) << run_.appLog();
@@ -84,16 +88,27 @@ TEST_F(SettingsDialogTest, ChoosingAMissingPortReportsItAndStoresTheChoice) {
 
 using AboutBoxTest = DialogFixture;
 
-TEST_F(AboutBoxTest, TheLinkOpensTheAddressWithTheDesktopOpener) {
+TEST_P(AboutBoxTest, TheLinkOpensTheAddressWithTheDesktopOpener) {
   run_.chooseCommand(res::kCmdAbout);
   const auto dialog = run_.waitForDialog("About");
   ASSERT_TRUE(dialog) << run_.appLog();
   run_.screenshot("about");
 
-  // The link's box, from the dialog's size in dialog units (240 x 74).
-  const Geometry box = run_.geometry(*dialog);
-  const int x = box.x + (60 + 10) * box.width / 240;
-  const int y = box.y + (56 + 5) * box.height / 74;
+  // The whole address shows, inside the box, and its last letters take the click too.
+  const auto report = run_.report();
+  ASSERT_TRUE(report.count("about_link")) << run_.appLog();
+  Geometry link;
+  char comma;
+  std::istringstream(report.at("about_link")) >> link.x >> comma >> link.y >> comma >> link.width >> comma >>
+      link.height;
+  const int textWidth = std::stoi(report.at("about_link_text_width"));
+  EXPECT_GE(link.width, textWidth);
+  const Geometry box = run_.clientGeometry(*dialog);
+  EXPECT_GE(link.x, box.x);
+  EXPECT_LE(link.x + link.width, box.x + box.width) << "the link runs out of the box";
+  EXPECT_LE(link.y + link.height, box.y + box.height) << "the link runs out of the box";
+  const int x = link.x + textWidth - 3;
+  const int y = link.y + link.height / 2;
   run_.x({"xdotool", "mousemove", std::to_string(x), std::to_string(y), "click", "1"});
   const auto opened = run_.folder() / "opened.txt";
   std::string arguments;
@@ -106,9 +121,33 @@ TEST_F(AboutBoxTest, TheLinkOpensTheAddressWithTheDesktopOpener) {
   EXPECT_TRUE(run_.dismiss(*dialog, "Escape"));
 }
 
+using FileChooserTest = DialogFixture;
+
+// Each chooser is titled with what it is for and fits on the screen.
+TEST_P(FileChooserTest, EachChooserSaysWhatItIsForAndFitsTheScreen) {
+  const Geometry screen{0, 0, 1024, 768};  // the harness's X server
+  for (const int command : {res::kCmdCaptureFile, res::kCmdSendFile}) {
+    const std::string title = res::commandWords(command);
+    SCOPED_TRACE(title);
+    run_.chooseCommand(command);
+    const auto chooser = run_.waitForDialog(title);
+    ASSERT_TRUE(chooser) << run_.describeWindows();
+    // GTK settles the chooser's size just after mapping it.
+    const auto onScreen = [&] {
+      const Geometry place = run_.geometry(*chooser);
+      return place.x >= screen.x && place.y >= screen.y && place.x + place.width <= screen.width &&
+             place.y + place.height <= screen.height;
+    };
+    waitUntil(onScreen, 5s);
+    EXPECT_TRUE(onScreen()) << run_.describeWindows();
+    run_.screenshot("chooser-" + std::to_string(command));
+    ASSERT_TRUE(run_.dismiss(*chooser, "Escape"));
+  }
+}
+
 // The caret shows only while the terminal has the keyboard: a dialog takes it
 // away, and closing the dialog brings it back.
-TEST_F(AboutBoxTest, TheCaretGoesWithTheKeyboardAndComesBack) {
+TEST_P(AboutBoxTest, TheCaretGoesWithTheKeyboardAndComesBack) {
   const auto caretShown = [&](const char* value) {
     return waitUntil([&] { return run_.report()["caret_visible"] == value; });
   };
@@ -126,6 +165,13 @@ TEST_F(AboutBoxTest, TheCaretGoesWithTheKeyboardAndComesBack) {
   run_.focus(*run_.mainWindow());
   EXPECT_TRUE(caretShown("1")) << "the caret did not come back\n" << run_.describeWindows();
 }
+
+INSTANTIATE_TEST_SUITE_P(Desktops, SettingsDialogTest, ::testing::Values(Desktop::bare, Desktop::windowManager),
+                         desktopName);
+INSTANTIATE_TEST_SUITE_P(Desktops, FileChooserTest, ::testing::Values(Desktop::bare, Desktop::windowManager),
+                         desktopName);
+INSTANTIATE_TEST_SUITE_P(Desktops, AboutBoxTest, ::testing::Values(Desktop::bare, Desktop::windowManager),
+                         desktopName);
 
 }  // namespace
 }  // namespace tevra::apptest

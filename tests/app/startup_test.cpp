@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <thread>
 
 #include "AppHarness.h"
 #include "res/ResourceIds.h"
@@ -18,10 +20,19 @@ void expectStoredLayout(const TerminalRun& run, const std::array<const char*, 4>
   for (std::size_t i = 0; i < values.size(); ++i) EXPECT_EQ(run.storeValue("Layout", names[i]), values[i]) << names[i];
 }
 
+// A window manager frames the window after it appears: give it that time.
+void expectPlace(const TerminalRun& run, unsigned long window, const Geometry& expected) {
+  waitUntil([&] { return run.geometry(window) == expected; }, 5s);
+  EXPECT_EQ(run.geometry(window), expected) << run.describeWindows();
+}
+
 void closeByMenu(TerminalRun& run) { EXPECT_EQ(run.closeByMenu(), 0) << run.appLog(); }
 
-TEST(StartupTest, FirstStartUsesDefaultsAndReportsAMissingDevice) {
-  TerminalRun run;
+// Each case runs on a bare X server and under a window manager.
+class StartupTest : public ::testing::TestWithParam<Desktop> {};
+
+TEST_P(StartupTest, FirstStartUsesDefaultsAndReportsAMissingDevice) {
+  TerminalRun run(GetParam());
   run.writeStore(portsSection((run.folder() / "no-such-device").string()));
   run.start();
 
@@ -29,7 +40,7 @@ TEST(StartupTest, FirstStartUsesDefaultsAndReportsAMissingDevice) {
   ASSERT_TRUE(box) << "no open-failure box\n" << run.appLog();
   const auto main = run.mainWindow();
   ASSERT_TRUE(main);
-  EXPECT_EQ(run.geometry(*main), (Geometry{20, 20, 580, 340}));
+  expectPlace(run, *main, Geometry{20, 20, 580, 340});
   run.screenshot("open-failure");
 
   ASSERT_TRUE(run.dismiss(*box, "Return")) << "box " << *box << " stays\n" << run.describeWindows();
@@ -59,8 +70,25 @@ TEST(StartupTest, FirstStartUsesDefaultsAndReportsAMissingDevice) {
   expectStoredLayout(run, {"20", "20", "600", "360"});
 }
 
-TEST(StartupTest, RectangleAndOptionsSurviveARestart) {
-  TerminalRun run;
+// The open-failure box carries the stop icon: a red disc left of its text.
+TEST_P(StartupTest, TheOpenFailureBoxShowsTheStopIcon) {
+  TerminalRun run(GetParam());
+  run.writeStore(portsSection((run.folder() / "no-such-device").string()));
+  run.start();
+  const auto box = run.waitForDialog("Terminal");
+  ASSERT_TRUE(box) << "no open-failure box\n" << run.appLog();
+  std::this_thread::sleep_for(500ms);  // painted
+  const auto shot = run.windowShot(*box, "box");
+  const Geometry place = run.clientGeometry(*box);
+  const Geometry iconArea{0, 0, std::min(80, place.width / 4), place.height * 2 / 3};
+  const long red = countPixels(shot, iconArea, [](int r, int g, int b) { return r > 150 && g < 90 && b < 90; });
+  EXPECT_GT(red, 500) << "no stop icon in " << shot;
+  ASSERT_TRUE(run.dismiss(*box, "Return"));
+  closeByMenu(run);
+}
+
+TEST_P(StartupTest, RectangleAndOptionsSurviveARestart) {
+  TerminalRun run(GetParam());
   PtyLine line;
   run.writeStore(portsSection(line.slavePath()) +
                  "[Terminal]\nTermEcho=0\nTermInCR=1\n"
@@ -68,13 +96,12 @@ TEST(StartupTest, RectangleAndOptionsSurviveARestart) {
   run.start();
   std::optional<unsigned long> main;
   ASSERT_TRUE(waitUntil([&] { return (main = run.mainWindow()).has_value(); })) << run.appLog();
-  EXPECT_EQ(run.geometry(*main), (Geometry{100, 120, 500, 300}));
+  expectPlace(run, *main, Geometry{100, 120, 500, 300});
 
   // The user moves and sizes the window and turns on outgoing CR = CR+LF.
-  run.x({"xdotool", "windowmove", std::to_string(*main), "150", "130"});
-  run.x({"xdotool", "windowsize", std::to_string(*main), "520", "310"});
   const Geometry moved{150, 130, 520, 310};
-  ASSERT_TRUE(waitUntil([&] { return run.geometry(*main) == moved; }));
+  run.place(*main, moved);
+  ASSERT_TRUE(waitUntil([&] { return run.geometry(*main) == moved; })) << run.describeWindows();
   run.chooseCommand(res::kCmdOutCR);
   ASSERT_TRUE(waitUntil([&] { return run.report()["checked_40015"] == "1"; }));
   closeByMenu(run);
@@ -86,17 +113,23 @@ TEST(StartupTest, RectangleAndOptionsSurviveARestart) {
 
   run.start();
   ASSERT_TRUE(waitUntil([&] { return (main = run.mainWindow()).has_value(); })) << run.appLog();
-  EXPECT_EQ(run.geometry(*main), moved);
+  expectPlace(run, *main, moved);
   const auto report = run.report();
   EXPECT_EQ(report.at("checked_40015"), "1");
   EXPECT_EQ(report.at("checked_40011"), "1");
   EXPECT_EQ(report.at("checked_40012"), "0");
   run.screenshot("restarted");
-  closeByMenu(run);
+
+  // Alt+F4 ends the program as Close does (under a manager, by the manager's
+  // own key), and the rectangle it stores is the one it came back to.
+  run.focus(*main);
+  run.keys({"alt+F4"});
+  EXPECT_EQ(run.app().waitExit(), 0) << run.describeWindows() << run.appLog();
+  expectStoredLayout(run, {"150", "130", "670", "440"});
 }
 
-TEST(StartupTest, ASecondCopyEndsQuietlyAndAKilledCopyBlocksNothing) {
-  TerminalRun run;
+TEST_P(StartupTest, ASecondCopyEndsQuietlyAndAKilledCopyBlocksNothing) {
+  TerminalRun run(GetParam());
   PtyLine line;
   run.writeStore(portsSection(line.slavePath()));
   Process& first = run.start();
@@ -113,6 +146,9 @@ TEST(StartupTest, ASecondCopyEndsQuietlyAndAKilledCopyBlocksNothing) {
   ASSERT_TRUE(waitUntil([&] { return run.mainWindow().has_value(); })) << run.appLog();
   closeByMenu(run);
 }
+
+INSTANTIATE_TEST_SUITE_P(Desktops, StartupTest, ::testing::Values(Desktop::bare, Desktop::windowManager),
+                         desktopName);
 
 }  // namespace
 }  // namespace tevra::apptest

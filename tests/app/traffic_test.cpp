@@ -18,6 +18,8 @@ namespace {
 // The program running on a pseudo-terminal line as COM2, the port open.
 class LineFixture : public ::testing::Test {
  protected:
+  explicit LineFixture(Desktop desktop = Desktop::bare) : run_(desktop) {}
+
   void startWith(const std::string& extraStore = "") {
     run_.writeStore("[Ports]\nCOM2=" + line_.slavePath() + "\n" + extraStore);
     run_.start();
@@ -40,6 +42,38 @@ class LineFixture : public ::testing::Test {
   PtyLine line_;
   unsigned long main_ = 0;
 };
+
+// Keys on a bare X server and under a window manager.
+class TypingTest : public LineFixture, public ::testing::WithParamInterface<Desktop> {
+ protected:
+  TypingTest() : LineFixture(GetParam()) {}
+};
+
+// Alt with a key is never a typed character; with a menu title's first
+// letter it opens that menu, on its first item.
+TEST_P(TypingTest, AltWithAKeySendsNothingAndAltWithAMenuLetterOpensThatMenu) {
+  startWith();
+  run_.focus(main_);
+  for (const char* key : {"alt+a", "alt+x", "alt+1", "alt+period", "alt+Return", "alt+BackSpace", "alt+ctrl+b"}) {
+    SCOPED_TRACE(key);
+    run_.keys({key, "period"});
+    EXPECT_EQ(line_.readUntil("."), ".");
+  }
+
+  run_.keys({"alt+t", "Return"});  // Terminal's first item: About
+  const auto about = run_.waitForDialog("About");
+  ASSERT_TRUE(about) << "Alt+T did not open the Terminal menu\n" << run_.describeWindows();
+  ASSERT_TRUE(run_.dismiss(*about, "Escape"));
+
+  run_.focus(main_);
+  run_.keys({"alt+s", "Return"});  // Settings' first item: Incoming CR = CR+LF
+  EXPECT_TRUE(waitUntil([&] { return run_.report()["checked_40011"] == "1"; }))
+      << "Alt+S did not open the Settings menu\n" << run_.describeWindows();
+  EXPECT_EQ(line_.drain(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Desktops, TypingTest, ::testing::Values(Desktop::bare, Desktop::windowManager),
+                         desktopName);
 
 using ReceiveTest = LineFixture;
 
@@ -75,7 +109,7 @@ TEST_F(ScrollTest, ClearScreenReturnsBothScrollBarsToTheStart) {
   ASSERT_TRUE(waitUntil([&] { return reportNumber("cursor_row") == 40; })) << run_.appLog();
 
   // The wheel scrolls by whole lines: a notch up shows earlier rows.
-  const Geometry frame = run_.geometry(main_);
+  const Geometry frame = run_.clientGeometry(main_);
   const long followed = reportNumber("view_vpos");
   run_.x({"xdotool", "mousemove", std::to_string(frame.x + frame.width / 2),
           std::to_string(frame.y + frame.height / 2), "click", "4"});

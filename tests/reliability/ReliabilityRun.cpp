@@ -9,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "res/Menus.h"
+
 namespace tevra::apptest {
 
 namespace fs = std::filesystem;
@@ -140,7 +142,7 @@ bool ReliabilityFixture::settingsOk() {
 
 bool ReliabilityFixture::chooseFile(int command, const fs::path& file) {
   run_.chooseCommand(command);
-  const auto chooser = run_.waitForDialog("Select a file");
+  const auto chooser = run_.waitForDialog(res::commandWords(command));
   if (!chooser) return false;
   run_.focus(*chooser);
   run_.keys({"ctrl+l"});

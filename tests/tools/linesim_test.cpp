@@ -169,9 +169,10 @@ class LineSimulatorTest : public ::testing::Test {
   }
 
   // Reads until `count` bytes came, the line ends, or the patience runs out.
-  std::string readLine(std::size_t count, bool* ended = nullptr) {
+  std::string readLine(std::size_t count, bool* ended = nullptr,
+                       std::chrono::milliseconds patience = kPatience) {
     std::string got;
-    const auto giveUp = Clock::now() + kPatience;
+    const auto giveUp = Clock::now() + patience;
     while (got.size() < count && Clock::now() < giveUp) {
       pollfd fd{line_, POLLIN, 0};
       if (poll(&fd, 1, 100) <= 0) continue;
@@ -264,10 +265,10 @@ TEST_F(LineSimulatorTest, LeavesAMappingChangedMeanwhile) {
   EXPECT_EQ(fileText(settingsFile()), "[Ports]\nCOM2=/dev/ttyACM1\n[General]\nPort=1\n");
 }
 
-// Like a device: a banner whenever the terminal opens the line, then an echo
+// In echo mode: a banner whenever the terminal opens the line, then an echo
 // of everything received with CR turned into CR LF.
 TEST_F(LineSimulatorTest, GreetsEachOpenAndEchoesWithCrAsCrLf) {
-  const std::string device = start({});
+  const std::string device = start({"--echo"});
   std::string banner;
   for (const std::string& typed : {std::string("ab\rc\n"), std::string("\r\r")}) {
     openLine(device);
@@ -282,6 +283,49 @@ TEST_F(LineSimulatorTest, GreetsEachOpenAndEchoesWithCrAsCrLf) {
   const std::string counts = "sent " + std::to_string(2 * banner.size() + 6 + 4) +
                              " bytes, received 7 bytes";
   EXPECT_NE(output().find(counts), std::string::npos) << output();
+}
+
+// By default like a device a newcomer understands at once: its banner says
+// what to do, typed characters do not come back (the terminal's local echo
+// shows them), and every line gets an answer on a line of its own.
+TEST_F(LineSimulatorTest, GreetsEachOpenAndAnswersEachLine) {
+  const std::string device = start({});
+  struct Exchange {
+    std::string typed;
+    std::string answers;
+  };
+  const Exchange exchanges[] = {
+      {"hello\r", "\r\nReceived \"hello\" (5 characters).\r\n"},
+      {"ab\bc\x7f\x01" "d\r\n", "\r\nReceived \"a^Ad\" (4 characters).\r\n"},  // CR LF ends one line
+      {"\n", "\r\nType a line and press Enter: the device answers it.\r\n"},
+      {"half", ""},  // nothing until the line ends
+      {" done\n", "\r\nReceived \"half done\" (9 characters).\r\n"},
+  };
+  openLine(device);
+  const std::string banner = readLineUntil("Enter.\r\n");
+  EXPECT_NE(banner.find("COM2"), std::string::npos) << banner;
+  EXPECT_NE(banner.find("answers each line"), std::string::npos) << banner;
+  for (const Exchange& exchange : exchanges) {
+    SCOPED_TRACE(exchange.typed);
+    ASSERT_EQ(write(line_, exchange.typed.data(), exchange.typed.size()),
+              static_cast<ssize_t>(exchange.typed.size()));
+    if (exchange.answers.empty()) {
+      usleep(200000);
+      EXPECT_EQ(readLine(1, nullptr, std::chrono::milliseconds(300)), "");
+    } else {
+      EXPECT_EQ(readLine(exchange.answers.size()), exchange.answers);
+    }
+  }
+  // A reopened line starts afresh: the half line typed before is forgotten.
+  ASSERT_EQ(write(line_, "lost", 4), 4);
+  usleep(200000);  // read by the simulator before the line closes
+  closeLine();
+  openLine(device);
+  readLineUntil("Enter.\r\n");
+  ASSERT_EQ(write(line_, "x\r", 2), 2);
+  const std::string expected = "\r\nReceived \"x\" (1 character).\r\n";
+  EXPECT_EQ(readLine(expected.size()), expected);
+  EXPECT_EQ(stop(SIGTERM), 0);
 }
 
 struct FloodCase {

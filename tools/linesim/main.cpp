@@ -47,7 +47,8 @@ void usage(FILE* to) {
       "A serial device on a pseudo-terminal. Maps the COM name to the line in the\n"
       "terminal's per-user settings while it runs, and puts the old mapping back.\n"
       "Without --flood it behaves like a device: a banner when the terminal opens\n"
-      "the line, then everything received is echoed (CR as CR LF).\n"
+      "the line, then an answer to every line received (ended by CR or LF; Backspace\n"
+      "takes back a character). The terminal's local echo shows what is typed.\n"
       "  --port COMn          COM name to map (default: the port chosen in the settings,\n"
       "                       COM2 when none is)\n"
       "  --only-if-unconfigured  do nothing (exit 0) when that port has a device: a\n"
@@ -62,6 +63,8 @@ void usage(FILE* to) {
       "  --sent-file F        write every byte sent to F\n"
       "  --settle-ms MS       wait after the terminal opens the line (default 300)\n"
       "  --stay               after a flood, keep the line up until a signal\n"
+      "  --echo               echo every byte received instead (CR as CR LF), as a\n"
+      "                       device in echo mode does: turn the terminal's local echo off\n"
       "Prints the byte counts at the end and on SIGINT/SIGTERM/SIGHUP.\n");
 }
 
@@ -77,6 +80,7 @@ struct Options {
   std::string sentFile;
   int settleMs = 300;
   bool stay = false;
+  bool echo = false;
 };
 
 std::optional<std::uint64_t> parseSize(const std::string& text) {
@@ -96,8 +100,8 @@ std::optional<std::uint64_t> parseSize(const std::string& text) {
 bool parseOptions(int argc, char** argv, Options& options) {
   for (int i = 1; i < argc; ++i) {
     const std::string name = argv[i];
-    if (name == "--stay" || name == "--only-if-unconfigured") {
-      (name == "--stay" ? options.stay : options.onlyIfUnconfigured) = true;
+    if (name == "--stay" || name == "--only-if-unconfigured" || name == "--echo") {
+      (name == "--stay" ? options.stay : name == "--echo" ? options.echo : options.onlyIfUnconfigured) = true;
       continue;
     }
     if (name == "-h" || name == "--help") {
@@ -203,6 +207,8 @@ class Simulator {
   void onWatchEvents();
   void rescan();
   void readLine();
+  void takeTyped(std::uint8_t byte);
+  void answer(const std::string& text);
   void pump();
   void fillOutput();
   void writeLine();
@@ -225,6 +231,8 @@ class Simulator {
   Clock::time_point lastScan_;
   std::optional<Clock::time_point> activeFrom_;  // the terminal holds the line from then on
   bool bannerDue_ = false;
+  std::string typedLine_;  // what the terminal typed since its last line end
+  bool lastWasCr_ = false;
   std::vector<std::uint8_t> output_;
   std::size_t outputHead_ = 0;
   std::uint64_t sent_ = 0;
@@ -296,6 +304,8 @@ void Simulator::rescan() {
     say("%s opened", slavePath_.c_str());
     activeFrom_ = Clock::now() + std::chrono::milliseconds(options_.settleMs);
     bannerDue_ = !floodMode();
+    typedLine_.clear();
+    lastWasCr_ = false;
     closeSeen_ = false;
   } else if (!held && held_) {
     say("%s closed", slavePath_.c_str());
@@ -311,11 +321,49 @@ void Simulator::readLine() {
     if (n <= 0) return;
     received_ += static_cast<std::uint64_t>(n);
     if (floodMode()) continue;
-    for (ssize_t i = 0; i < n; ++i) {  // a device that echoes, CR as CR LF
-      output_.push_back(buffer[i]);
+    for (ssize_t i = 0; i < n; ++i) {
+      if (!options_.echo) {
+        takeTyped(buffer[i]);
+        continue;
+      }
+      output_.push_back(buffer[i]);  // a device in echo mode, CR as CR LF
       if (buffer[i] == '\r') output_.push_back('\n');
     }
   }
+}
+
+// A device that answers lines: CR, LF or CR LF ends one, Backspace or DEL
+// takes back a character. Control characters show as ^X in the answer.
+void Simulator::takeTyped(std::uint8_t byte) {
+  constexpr std::size_t kLongestLine = 200;
+  const bool pairedLf = byte == '\n' && lastWasCr_;
+  lastWasCr_ = byte == '\r';
+  if (pairedLf) return;
+  if (byte == '\r' || byte == '\n') {
+    if (typedLine_.empty()) {
+      answer("Type a line and press Enter: the device answers it.");
+    } else {
+      const std::size_t count = typedLine_.size();
+      answer("Received \"" + typedLine_ + "\" (" + std::to_string(count) + (count == 1 ? " character)." : " characters)."));
+    }
+    typedLine_.clear();
+  } else if (byte == '\b' || byte == 0x7F) {
+    if (!typedLine_.empty()) typedLine_.pop_back();
+  } else if (typedLine_.size() < kLongestLine) {
+    if (byte < 0x20) {
+      typedLine_ += '^';
+      typedLine_ += static_cast<char>(byte + '@');
+    } else {
+      typedLine_ += static_cast<char>(byte);
+    }
+  }
+}
+
+// An answer on a line of its own: the terminal's echoed CR left the cursor on
+// the typed line.
+void Simulator::answer(const std::string& text) {
+  const std::string line = "\r\n" + text + "\r\n";
+  output_.insert(output_.end(), line.begin(), line.end());
 }
 
 void Simulator::fillOutput() {
@@ -325,8 +373,10 @@ void Simulator::fillOutput() {
   }
   if (bannerDue_) {
     bannerDue_ = false;
-    const std::string banner = "Tevra line simulator on " + options_.port + " (" + slavePath_ +
-                               "): what you type comes back.\r\n";
+    // Short lines: the terminal shows 70 columns at its first size.
+    const std::string where = "Tevra line simulator on " + options_.port + " (" + slavePath_ + ")";
+    const std::string banner = options_.echo ? where + ": what you type comes back.\r\n"
+                                             : where + ".\r\nIt answers each line: type one and press Enter.\r\n";
     output_.insert(output_.end(), banner.begin(), banner.end());
   }
   if (floodMode() && output_.empty() && floodQueued_ < *options_.flood) {

@@ -2,8 +2,8 @@
 # own shell (exec keeps the process id, $$). When the chosen COM port has no
 # device to open (no Ports value; the default device missing or a ttyS*, the
 # system console here), a simulated line takes its place for as long as the
-# program runs: tevra-linesim maps the port to a pseudo-terminal, echoes what
-# is typed, and puts the settings back when the program ends.
+# program runs: tevra-linesim maps the port to a pseudo-terminal, answers each
+# line typed, and puts the settings back when the program ends.
 cmake --build "$root/build" -j "$(nproc)" --target tevra-linesim >/dev/null
 linesim_log=$(mktemp "${TMPDIR:-/tmp}/tevra-linesim.XXXXXX")
 "$root/build/tools/tevra-linesim" --only-if-unconfigured --stop-with $$ >"$linesim_log" 2>&1 &
