@@ -50,7 +50,7 @@ TEST_P(NullModemRateTest, EveryByteButXonAndXoffCrossesBothWays) {
   const std::string enginePath = line.engineOnUsb ? testing::usbPath() : testing::uartPath();
   GuestLine far(testing::otherEnd(enginePath));
   ASSERT_TRUE(far.setRaw(line.baud));
-  portSetLine(6, line.baud, 8, 0, 0);
+  portSetLine(6, line.baud, 8, Parity::kNone, StopBits::kOne);
   ASSERT_EQ(portOpen(enginePath, &ui_), 1) << portFailureReason();
 
   const auto bytes = everyByteButXonXoff();
@@ -105,7 +105,7 @@ TEST_P(ModemLinesTest, OpenRaisesDtrAndRtsAndCloseDropsThem) {
   }
   ASSERT_EQ(modemBits(observer.fd()) & (dtr | rts), 0);
 
-  portSetLine(7, 9600, 8, 0, 0);
+  portSetLine(7, 9600, 8, Parity::kNone, StopBits::kOne);
   ASSERT_EQ(portOpen(path, &ui_), 1) << portFailureReason();
   EXPECT_EQ(modemBits(observer.fd()) & (dtr | rts), dtr | rts);
   portClose();
@@ -155,7 +155,7 @@ class ExclusiveOpenTest : public PortFixture<::testing::TestWithParam<bool>> {};
 TEST_P(ExclusiveOpenTest, SecondOpenersAreRefusedUntilTheClose) {
   TEVRA_REQUIRE_GUEST();
   const std::string path = GetParam() ? testing::usbPath() : testing::uartPath();
-  portSetLine(8, 9600, 8, 0, 0);
+  portSetLine(8, 9600, 8, Parity::kNone, StopBits::kOne);
   ASSERT_EQ(portOpen(path, &ui_), 1) << portFailureReason();
   EXPECT_EQ(openFromOtherProcess(path, Opener::kPlain), EBUSY);
   EXPECT_EQ(openFromOtherProcess(path, Opener::kTerminal), EWOULDBLOCK);
