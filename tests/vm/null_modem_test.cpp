@@ -15,7 +15,7 @@
 
 #include "serial/SerialPort.h"
 #include "tests/serial/PortFixture.h"
-#include "tests/serial/PtyPair.h"
+#include "tests/support/PtyLine.h"
 #include "tests/vm/GuestLine.h"
 
 namespace tevra {
