@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/win32/DialogPlacement.h"
 #include "app/win32/ResourceStrings.h"
 #include "res/Dialogs.h"
 #include "res/ResourceIds.h"
@@ -34,6 +35,7 @@ INT_PTR AboutDlg::handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
       initDialog();
+      centreOnOwner(dialog_);
       return TRUE;
     case WM_CTLCOLORSTATIC:
       if (reinterpret_cast<HWND>(lParam) == link_.handle()) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "app/win32/DialogPlacement.h"
 #include "core/TerminalSettings.h"
 #include "res/Dialogs.h"
 #include "res/ResourceIds.h"
@@ -46,6 +47,7 @@ INT_PTR SettingsDlg::handle(UINT message, WPARAM wParam, LPARAM /*lParam*/) {
     case WM_INITDIALOG:
       fillLists();
       showPortDevice();
+      centreOnOwner(dialog_);
       return TRUE;
     case WM_COMMAND:
       switch (LOWORD(wParam)) {

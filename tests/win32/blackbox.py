@@ -47,6 +47,10 @@ FIRST_RUN_VALUES = {
     },
 }
 
+# From the window's top edge to its client area under Wine's own frame:
+# border, caption and menu bar.
+CLIENT_TOP_OFFSET = 44
+
 STEP_SECONDS = 20  # longest wait for one thing to happen
 
 
@@ -98,6 +102,16 @@ class Screen:
         for name in names:
             self.xdotool("key", name)
             time.sleep(0.4)
+
+    def has_ink(self, window, rows):
+        """Whether any pixel darker than mid-grey lies in text rows rows[0]..rows[1]-1 of the
+        main window's client area (16-pixel rows below the caption and menu bar)."""
+        left, top, width, _ = window
+        client_top = top + CLIENT_TOP_OFFSET
+        band = f"{width - 40}x{(rows[1] - rows[0]) * 16}+{left + 8}+{client_top + rows[0] * 16}"
+        darkest = run(["import", "-window", "root", "-crop", band, "-colorspace", "Gray",
+                       "-format", "%[fx:minima]", "info:"]).stdout.strip()
+        return float(darkest or 1) < 0.5
 
     def save(self, name):
         if self.artifacts:
@@ -265,12 +279,37 @@ def case_restored_rect(case):
           ["0x64", "0x50", "0x2e4", "0x230"], f"Layout {layout}")
 
 
+def case_send_file_echo(case):
+    """With no port and echo on, a sent file's lines still reach the screen."""
+    lines = ["SEND LINE ONE", "SEND LINE TWO", "SEND LINE THREE"]
+    with open(os.path.join(case.folder, "lines.txt"), "wb") as file:
+        file.write("".join(line + "\r\n" for line in lines).encode())
+    windows_path = "Z:" + os.path.join(case.folder, "lines.txt").replace("/", "\\")
+
+    program = case.start()
+    window = case.main_window()
+    case.dismiss_open_failure()
+    case.screen.save("before-send")
+    case.screen.keys("F10", "Down", "i")
+    wait_for(lambda: case.screen.windows("Open"), "the open-file chooser")
+    case.screen.xdotool("type", "--delay", "20", windows_path)
+    case.screen.keys("Return")
+    wait_for(lambda: not case.screen.windows("Open"), "the chooser to close")
+    time.sleep(len(lines) * 0.5 + 1.5)  # one line per 500 ms, then the end of the file
+    case.screen.save("sent-echo")
+    check(case.screen.has_ink(window, rows=(0, len(lines))), "the sent lines are not on the screen")
+    check(not case.screen.has_ink(window, rows=(len(lines) + 1, len(lines) + 4)), "ink below the sent lines")
+    case.close_program(program)
+    check(reg_values("Terminal").get("SendFile") == ("REG_SZ", windows_path), f"Terminal {reg_values('Terminal')}")
+
+
 CASES = {
     "first_start": case_first_start,
     "settings_cancel_and_ok": case_settings_cancel_and_ok,
     "about": case_about,
     "second_copy": case_second_copy,
     "restored_rect": case_restored_rect,
+    "send_file_echo": case_send_file_echo,
 }
 
 

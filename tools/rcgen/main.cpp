@@ -80,7 +80,8 @@ Win32Control win32Control(ControlKind kind) {
     case ControlKind::DefaultButton: return {"Button", "BS_DEFPUSHBUTTON | WS_TABSTOP | " + child};
     case ControlKind::Picture: return {"Static", "SS_BITMAP | SS_CENTERIMAGE | SS_SUNKEN | " + child};
     case ControlKind::Text: return {"Static", "SS_LEFT | " + child};
-    case ControlKind::Link: return {"Static", "SS_LEFT | SS_NOTIFY | " + child};
+    // One line: an address cut at the box's edge, never wrapped onto a hidden second line.
+    case ControlKind::Link: return {"Static", "SS_LEFTNOWORDWRAP | SS_NOTIFY | " + child};
   }
   return {"Static", child};
 }
