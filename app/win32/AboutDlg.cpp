@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "app/win32/DialogPlacement.h"
 #include "app/win32/ResourceStrings.h"
 #include "res/Dialogs.h"
 #include "res/ResourceIds.h"
@@ -10,32 +9,18 @@
 
 namespace tevra::win32 {
 
-AboutDlg::AboutDlg(HINSTANCE instance) : instance_(instance) {}
+AboutDlg::AboutDlg(HINSTANCE instance) : ModalDialog(instance, res::kDialogAbout) {}
 
 AboutDlg::~AboutDlg() {
   if (underlinedFont_) DeleteObject(underlinedFont_);
 }
 
-void AboutDlg::run(HWND owner) {
-  DialogBoxParamA(instance_, MAKEINTRESOURCEA(res::kDialogAbout), owner, dialogProc,
-                  reinterpret_cast<LPARAM>(this));
-}
-
-INT_PTR CALLBACK AboutDlg::dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_INITDIALOG) {
-    auto* self = reinterpret_cast<AboutDlg*>(lParam);
-    self->dialog_ = dialog;
-    SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-  }
-  auto* self = reinterpret_cast<AboutDlg*>(GetWindowLongPtrA(dialog, DWLP_USER));
-  return self ? self->handle(message, wParam, lParam) : FALSE;
-}
+void AboutDlg::run(HWND owner) { runModal(owner); }
 
 INT_PTR AboutDlg::handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
       initDialog();
-      centreOnOwner(dialog_);
       return TRUE;
     case WM_CTLCOLORSTATIC:
       if (reinterpret_cast<HWND>(lParam) == link_.handle()) {

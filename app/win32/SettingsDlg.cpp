@@ -4,7 +4,6 @@
 #include <string>
 #include <utility>
 
-#include "app/win32/DialogPlacement.h"
 #include "core/TerminalSettings.h"
 #include "res/Dialogs.h"
 #include "res/ResourceIds.h"
@@ -25,29 +24,16 @@ std::span<const char* const> listItems(int id) {
 
 }  // namespace
 
-SettingsDlg::SettingsDlg(HINSTANCE instance, SettingsStore& store) : instance_(instance), store_(store) {}
+SettingsDlg::SettingsDlg(HINSTANCE instance, SettingsStore& store)
+    : ModalDialog(instance, res::kDialogSettings), store_(store) {}
 
-bool SettingsDlg::run(HWND owner) {
-  return DialogBoxParamA(instance_, MAKEINTRESOURCEA(res::kDialogSettings), owner, dialogProc,
-                         reinterpret_cast<LPARAM>(this)) == IDOK;
-}
-
-INT_PTR CALLBACK SettingsDlg::dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_INITDIALOG) {
-    auto* self = reinterpret_cast<SettingsDlg*>(lParam);
-    self->dialog_ = dialog;
-    SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-  }
-  auto* self = reinterpret_cast<SettingsDlg*>(GetWindowLongPtrA(dialog, DWLP_USER));
-  return self ? self->handle(message, wParam, lParam) : FALSE;
-}
+bool SettingsDlg::run(HWND owner) { return runModal(owner) == IDOK; }
 
 INT_PTR SettingsDlg::handle(UINT message, WPARAM wParam, LPARAM /*lParam*/) {
   switch (message) {
     case WM_INITDIALOG:
       fillLists();
       showPortDevice();
-      centreOnOwner(dialog_);
       return TRUE;
     case WM_COMMAND:
       switch (LOWORD(wParam)) {

@@ -2,12 +2,13 @@
 
 #include <windows.h>
 
+#include "app/win32/ModalDialog.h"
 #include "core/SettingsStore.h"
 
 namespace tevra::win32 {
 
 // Dialog 102: the five line parameters as list positions (-1 = none).
-class SettingsDlg {
+class SettingsDlg : public ModalDialog {
  public:
   SettingsDlg(HINSTANCE instance, SettingsStore& store);
 
@@ -22,15 +23,12 @@ class SettingsDlg {
   bool run(HWND owner);
 
  private:
-  static INT_PTR CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-  INT_PTR handle(UINT message, WPARAM wParam, LPARAM lParam);
+  INT_PTR handle(UINT message, WPARAM wParam, LPARAM lParam) override;
   void fillLists();
   void readLists();
   void showPortDevice();
 
-  HINSTANCE instance_;
   SettingsStore& store_;
-  HWND dialog_ = nullptr;
 };
 
 }  // namespace tevra::win32

@@ -209,6 +209,9 @@ def case_first_start(case):
     case.screen.save("first-start")
     case.dismiss_open_failure()
     case.screen.save("window")
+    # Without a port, typing changes nothing: no echo.
+    case.screen.keys("a", "b", "Return", "c")
+    check(not case.screen.has_ink(window, rows=(0, 3)), "typing without a port reached the screen")
     case.close_program(program)
 
     check(reg_subkeys() == ["General", "Layout", "Terminal"], f"sections {reg_subkeys()}")
@@ -299,14 +302,33 @@ def case_send_file_echo(case):
     case.screen.save("sent-echo")
     check(case.screen.has_ink(window, rows=(0, len(lines))), "the sent lines are not on the screen")
     check(not case.screen.has_ink(window, rows=(len(lines) + 1, len(lines) + 4)), "ink below the sent lines")
+    case.screen.keys("F10", "Down", "s")  # Terminal > Clear screen
+    time.sleep(1)
+    check(not case.screen.has_ink(window, rows=(0, len(lines) + 4)), "Clear screen left text")
     case.close_program(program)
     check(reg_values("Terminal").get("SendFile") == ("REG_SZ", windows_path), f"Terminal {reg_values('Terminal')}")
+
+
+def case_damaged_values(case):
+    """Values of the wrong type or outside their lists count as missing; saving repairs them."""
+    run(["wine", "reg", "add", APP_KEY + "\\General", "/v", "Port", "/t", "REG_SZ", "/d", "7", "/f"])
+    reg_set_dword("General", "BaudRate", 99)
+    reg_set_dword("Terminal", "CaptureFile", 5)
+    program = case.start()
+    case.main_window()
+    case.dismiss_open_failure()
+    case.close_program(program)
+    stored = {**reg_values("General"), **reg_values("Terminal")}
+    for name in ("Port", "BaudRate", "CaptureFile"):
+        expected = {**FIRST_RUN_VALUES["General"], **FIRST_RUN_VALUES["Terminal"]}[name]
+        check(stored.get(name) == expected, f"{name}: stored {stored.get(name)}, expected {expected}")
 
 
 CASES = {
     "first_start": case_first_start,
     "settings_cancel_and_ok": case_settings_cancel_and_ok,
     "about": case_about,
+    "damaged_values": case_damaged_values,
     "second_copy": case_second_copy,
     "restored_rect": case_restored_rect,
     "send_file_echo": case_send_file_echo,

@@ -1,9 +1,11 @@
-#include "app/win32/DialogPlacement.h"
+#include "app/win32/ModalDialog.h"
 
 #include <algorithm>
 
 namespace tevra::win32 {
+namespace {
 
+// Centres a dialog on its owner window, inside the owner's monitor's work area.
 void centreOnOwner(HWND dialog) {
   HWND owner = GetWindow(dialog, GW_OWNER);
   if (!owner) return;
@@ -24,6 +26,26 @@ void centreOnOwner(HWND dialog) {
     y = std::clamp(y, work.top, std::max(work.top, work.bottom - height));
   }
   SetWindowPos(dialog, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+}  // namespace
+
+INT_PTR ModalDialog::runModal(HWND owner) {
+  return DialogBoxParamA(instance_, MAKEINTRESOURCEA(templateId_), owner, dialogProc,
+                         reinterpret_cast<LPARAM>(this));
+}
+
+INT_PTR CALLBACK ModalDialog::dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    auto* self = reinterpret_cast<ModalDialog*>(lParam);
+    self->dialog_ = dialog;
+    SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+    const INT_PTR result = self->handle(message, wParam, lParam);
+    centreOnOwner(dialog);
+    return result;
+  }
+  auto* self = reinterpret_cast<ModalDialog*>(GetWindowLongPtrA(dialog, DWLP_USER));
+  return self ? self->handle(message, wParam, lParam) : FALSE;
 }
 
 }  // namespace tevra::win32
