@@ -15,6 +15,8 @@ PACKAGES=(
   xvfb xauth xdotool x11-utils imagemagick
   # peer comparison
   python3
+  # the Windows program: cross-built with MinGW, tested under Wine
+  g++-mingw-w64-x86-64-posix wine wine64 fonts-wine
 )
 
 missing=()

@@ -4,7 +4,7 @@
 # so nothing started under it, Wine included, can reach a real line: Wine maps
 # every /dev/ttyS* to some COM port whatever its registry says, and
 # /dev/ttyS0 may be the system console. Aborts, running nothing, unless every
-# node is covered. Needs root (unshare -m).
+# node is covered. Needs root (unshare -m): without it, exits 77 (skipped).
 #
 #   tools/wine/guard.sh COMMAND [ARG...]
 set -euo pipefail
@@ -17,8 +17,8 @@ fi
 own_namespace=$(readlink /proc/self/ns/mnt)
 if [[ "${TEVRA_GUARD_OUTER_NS:-}" == "" ]]; then
   if [[ $(id -u) -ne 0 ]]; then
-    echo "guard: needs root for a private mount namespace" >&2
-    exit 2
+    echo "guard: needs root for a private mount namespace; nothing run" >&2
+    exit 77
   fi
   export TEVRA_GUARD_OUTER_NS="$own_namespace"
   exec unshare --mount --propagation private -- "$0" "$@"
