@@ -170,7 +170,7 @@ LRESULT TerminalWnd::handle(UINT message, WPARAM wParam, LPARAM lParam) {
       if (onCommand(LOWORD(wParam))) return 0;
       break;
     case WM_DESTROY:
-      onDestroy();
+      saveOnDestroy();
       return 0;
     case WM_NCDESTROY:
       SetWindowLongPtrA(window_, GWLP_USERDATA, 0);
@@ -223,10 +223,6 @@ LRESULT TerminalWnd::onCreate(UINT message, WPARAM wParam, LPARAM lParam) {
   session_.connect();
   viewport_.createCaret();
   return 0;
-}
-
-void TerminalWnd::onDestroy() {
-  saveOnDestroy();
 }
 
 void TerminalWnd::saveOnDestroy() {

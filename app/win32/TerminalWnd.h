@@ -71,7 +71,6 @@ class TerminalWnd : public TerminalUi, public ViewWindow, public PortReceiver, p
   int onPortError() override;
 
   LRESULT onCreate(UINT message, WPARAM wParam, LPARAM lParam);
-  void onDestroy();
   void onPaint();
   void deliverReceived();
   void refreshCheckMarks();

@@ -324,10 +324,36 @@ def case_damaged_values(case):
         check(stored.get(name) == expected, f"{name}: stored {stored.get(name)}, expected {expected}")
 
 
+def case_capture_file_choice(case):
+    """The save-type chooser takes an existing file without an overwrite question; the
+    chosen path and capture on are stored."""
+    existing = os.path.join(case.folder, "existing.txt")
+    with open(existing, "wb") as file:
+        file.write(b"kept")
+    windows_path = "Z:" + existing.replace("/", "\\")
+
+    program = case.start()
+    case.main_window()
+    case.dismiss_open_failure()
+    case.screen.keys("F10", "Down", "f")  # Terminal > Set capture file...
+    wait_for(lambda: case.screen.windows("Save As"), "the save-file chooser")
+    case.screen.xdotool("type", "--delay", "20", windows_path)
+    case.screen.keys("Return")
+    wait_for(lambda: not case.screen.windows("Save As"), "the chooser to close without a question")
+    check(len(case.screen.windows(TITLE)) == 1, "a box appeared after choosing the capture file")
+    case.close_program(program)
+    stored = reg_values("Terminal")
+    check(stored.get("CaptureFile") == ("REG_SZ", windows_path), f"Terminal {stored}")
+    check(stored.get("TermCapture") == ("REG_DWORD", "0x1"), f"Terminal {stored}")
+    with open(existing, "rb") as file:
+        check(file.read() == b"kept", "choosing the capture file changed it")
+
+
 CASES = {
     "first_start": case_first_start,
     "settings_cancel_and_ok": case_settings_cancel_and_ok,
     "about": case_about,
+    "capture_file_choice": case_capture_file_choice,
     "damaged_values": case_damaged_values,
     "second_copy": case_second_copy,
     "restored_rect": case_restored_rect,
