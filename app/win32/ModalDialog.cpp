@@ -1,6 +1,9 @@
 #include "app/win32/ModalDialog.h"
 
 #include <algorithm>
+#include <exception>
+
+#include "app/win32/ResourceStrings.h"
 
 namespace tevra::win32 {
 namespace {
@@ -40,12 +43,18 @@ INT_PTR CALLBACK ModalDialog::dialogProc(HWND dialog, UINT message, WPARAM wPara
     auto* self = reinterpret_cast<ModalDialog*>(lParam);
     self->dialog_ = dialog;
     SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-    const INT_PTR result = self->handle(message, wParam, lParam);
-    centreOnOwner(dialog);
-    return result;
   }
   auto* self = reinterpret_cast<ModalDialog*>(GetWindowLongPtrA(dialog, DWLP_USER));
-  return self ? self->handle(message, wParam, lParam) : FALSE;
+  if (!self) return FALSE;
+  // Nothing thrown may unwind through the system's dialog code: an error box instead.
+  try {
+    const INT_PTR result = self->handle(message, wParam, lParam);
+    if (message == WM_INITDIALOG) centreOnOwner(dialog);
+    return result;
+  } catch (const std::exception& error) {
+    showStopBox(self->instance_, dialog, error.what());
+    return FALSE;
+  }
 }
 
 }  // namespace tevra::win32

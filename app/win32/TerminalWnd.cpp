@@ -301,10 +301,7 @@ void TerminalWnd::showSettings() {
   viewport_.createCaret();
 }
 
-void TerminalWnd::showError(const std::string& text) {
-  const std::string caption = loadResourceString(instance_, res::kIdsAppTitle);
-  MessageBoxA(window_, text.c_str(), caption.c_str(), MB_OK | MB_ICONSTOP);
-}
+void TerminalWnd::showError(const std::string& text) { showStopBox(instance_, window_, text); }
 
 std::optional<std::string> TerminalWnd::chooseSaveFile(const std::string& initialPath,
                                                        const std::string& defaultExtension,
