@@ -156,6 +156,24 @@ def reg_subkeys():
                   if line.strip().startswith(prefix))
 
 
+def saved_texts(section):
+    """The section's lines in the prefix's user.reg once the wineserver has saved it
+    (stopped: the next Wine program starts a new one). Wine writes a REG_SZ as "text"
+    only when it ends in its terminating zero, else as hex(1):..."""
+    run(["wineserver", "-k"])
+    run(["wineserver", "-w"])
+    header = "[" + (APP_KEY[len("HKCU\\"):] + "\\" + section).replace("\\", "\\\\") + "]"
+    lines = []
+    with open(os.path.join(os.environ["WINEPREFIX"], "user.reg"), encoding="utf-8", errors="replace") as file:
+        inside = False
+        for line in file:
+            if line.startswith("["):
+                inside = line.startswith(header + " ")
+            elif inside and line.startswith('"'):
+                lines.append(line.rstrip("\n"))
+    return lines
+
+
 def reg_set_dword(section, name, value):
     run(["wine", "reg", "add", APP_KEY + "\\" + section, "/v", name, "/t", "REG_DWORD", "/d", str(value), "/f"])
 
@@ -218,6 +236,9 @@ def case_first_start(case):
     for section, expected in FIRST_RUN_VALUES.items():
         stored = reg_values(section)
         check(stored == expected, f"{section}: stored {stored}, expected {expected}")
+    texts = saved_texts("Terminal")
+    for line in ('"CaptureFile"="capture.txt"', '"SendFile"=""'):
+        check(line in texts, f"{line} not saved as a terminated string: {texts}")
 
 
 def case_settings_cancel_and_ok(case):
