@@ -57,8 +57,9 @@ INT_PTR SettingsDlg::handle(UINT message, WPARAM wParam, LPARAM /*lParam*/) {
 
 void SettingsDlg::fillLists() {
   const std::pair<int, int> bindings[] = {
-      {res::kCtlPort, port},     {res::kCtlBaud, baud},         {res::kCtlDataBits, dataBits},
-      {res::kCtlParity, parity}, {res::kCtlStopBits, stopBits},
+      {res::kCtlPort, line.port},     {res::kCtlBaud, line.baud},
+      {res::kCtlDataBits, line.dataBits}, {res::kCtlParity, line.parity},
+      {res::kCtlStopBits, line.stopBits},
   };
   for (const auto& [id, position] : bindings) {
     for (const char* item : listItems(id)) {
@@ -70,8 +71,9 @@ void SettingsDlg::fillLists() {
 
 void SettingsDlg::readLists() {
   const std::pair<int, int*> bindings[] = {
-      {res::kCtlPort, &port},     {res::kCtlBaud, &baud},         {res::kCtlDataBits, &dataBits},
-      {res::kCtlParity, &parity}, {res::kCtlStopBits, &stopBits},
+      {res::kCtlPort, &line.port},     {res::kCtlBaud, &line.baud},
+      {res::kCtlDataBits, &line.dataBits}, {res::kCtlParity, &line.parity},
+      {res::kCtlStopBits, &line.stopBits},
   };
   for (const auto& [id, position] : bindings) {
     *position = static_cast<int>(SendDlgItemMessageA(dialog_, id, CB_GETCURSEL, 0, 0));

@@ -4,6 +4,7 @@
 
 #include "app/win32/ModalDialog.h"
 #include "core/SettingsStore.h"
+#include "core/TerminalSettings.h"
 
 namespace tevra::win32 {
 
@@ -13,11 +14,7 @@ class SettingsDlg : public ModalDialog {
   SettingsDlg(HINSTANCE instance, SettingsStore& store);
 
   // Bound to the lists: set before run(), read after OK.
-  int port = -1;
-  int baud = -1;
-  int dataBits = -1;
-  int parity = -1;
-  int stopBits = -1;
+  LineIndices line{-1, -1, -1, -1, -1};
 
   // Shows the dialog modally; true on OK.
   bool run(HWND owner);

@@ -290,14 +290,9 @@ void TerminalWnd::showAbout() {
 
 void TerminalWnd::showSettings() {
   SettingsDlg dialog(instance_, store_);
-  dialog.port = settings_.port;
-  dialog.baud = settings_.baud;
-  dialog.dataBits = settings_.dataBits;
-  dialog.parity = settings_.parity;
-  dialog.stopBits = settings_.stopBits;
+  dialog.line = settings_;  // its five list positions
   if (!dialog.run(window_)) return;
-  session_.applyLineSettings(
-      LineIndices{dialog.port, dialog.baud, dialog.dataBits, dialog.parity, dialog.stopBits}, sender_);
+  session_.applyLineSettings(dialog.line, sender_);
   viewport_.createCaret();
 }
 
