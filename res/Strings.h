@@ -1,7 +1,13 @@
 #pragma once
 
-// The program's own strings, each under its resource number.
+// The program's own strings, each under its resource number (the Windows
+// program's string table is written from these).
 namespace tevra::res {
+
+constexpr int kIdsLinkAddress = 1001;
+constexpr int kIdsFileFilter = 1002;
+constexpr int kIdsPortOpenFailed = 1003;
+constexpr int kIdsAppTitle = 57344;
 
 // 1001: the maker's web page opened by the About box link.
 constexpr const char* kLinkAddress = "https://tevra-laboratory.example/terminal";

@@ -9,7 +9,7 @@ PACKAGES=(
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  # the Windows compile check (MinGW-w64 cross compiler, posix threads)
+  # the Windows program (MinGW-w64 cross compiler, posix threads)
   g++-mingw-w64-x86-64-posix
   # the wxWidgets shell (GTK 3), its font and the icons of its message boxes
   libwxgtk3.2-dev fonts-liberation adwaita-icon-theme
@@ -18,6 +18,8 @@ PACKAGES=(
   # peer comparison; the real-driver test guest (tests/vm/vmrun.py)
   python3
   qemu-system-x86 busybox-static
+  # the Windows program: tested under Wine
+  wine wine64 fonts-wine
 )
 
 missing=()

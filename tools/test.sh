@@ -4,7 +4,8 @@
 #   default   RelWithDebInfo build in build/, every test
 #   sanitize  Debug build under AddressSanitizer + UndefinedBehaviorSanitizer in build-sanitize/
 #   fuzz      the libFuzzer targets with clang, short runs, in build-fuzz/
-#   windows   the MinGW-w64 cross build of the platform-neutral parts in build-windows/
+#   windows   the MinGW-w64 cross build of the Windows program in build-windows/, its
+#             black-box tests under Wine (inside a guard that hides every serial device)
 # Each workflow configures, builds and tests; the time each took is printed at the end.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -1,0 +1,406 @@
+#!/usr/bin/env python3
+"""Black-box tests of the real tevra-terminal.exe under Wine, on its own Xvfb,
+driven with xdotool, its settings read back with `wine reg`.
+
+Runs inside tools/wine/session.sh (the serial-device guard, Xvfb, a ready prefix):
+
+    tools/wine/session.sh PREFIX python3 tests/win32/blackbox.py --exe EXE CASE
+
+Each case starts from an empty settings key and ends every program it started.
+With --artifacts DIR the screen is saved there at the interesting moments.
+"""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+APP_KEY = r"HKCU\Software\Tevra Laboratory\Orbel Software\Terminal"
+MAKER_KEY = r"HKCU\Software\Tevra Laboratory"
+TITLE = "Terminal"
+
+# The fifteen values a first run leaves, with their types.
+FIRST_RUN_VALUES = {
+    "General": {
+        "Port": ("REG_DWORD", "0x1"),
+        "BaudRate": ("REG_DWORD", "0x4"),
+        "ByteSize": ("REG_DWORD", "0x3"),
+        "Parity": ("REG_DWORD", "0x0"),
+        "StopBits": ("REG_DWORD", "0x0"),
+    },
+    "Terminal": {
+        "TermOutCR": ("REG_DWORD", "0x0"),
+        "TermInCR": ("REG_DWORD", "0x0"),
+        "TermEcho": ("REG_DWORD", "0x1"),
+        "TermCapture": ("REG_DWORD", "0x0"),
+        "CaptureFile": ("REG_SZ", "capture.txt"),
+        "SendFile": ("REG_SZ", ""),
+    },
+    "Layout": {
+        "LayoutLeft": ("REG_DWORD", "0x14"),
+        "LayoutTop": ("REG_DWORD", "0x14"),
+        "LayoutRight": ("REG_DWORD", "0x258"),
+        "LayoutBottom": ("REG_DWORD", "0x168"),
+    },
+}
+
+# From the window's top edge to its client area under Wine's own frame:
+# border, caption and menu bar.
+CLIENT_TOP_OFFSET = 44
+
+STEP_SECONDS = 30  # longest wait for one thing to happen (a loaded machine starts Wine slowly)
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def wait_for(predicate, what, seconds=STEP_SECONDS):
+    deadline = time.monotonic() + seconds
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise Failure(f"timed out after {seconds} s waiting for {what}")
+        time.sleep(0.1)
+
+
+def run(args, **kwargs):
+    return subprocess.run(args, capture_output=True, text=True, timeout=60, **kwargs)
+
+
+class Screen:
+    """The session's X server (DISPLAY); xdotool and Wine find it there."""
+
+    def __init__(self, artifacts):
+        self.artifacts = artifacts
+        check(os.environ.get("DISPLAY"), "no DISPLAY: run inside tools/wine/session.sh")
+
+    def xdotool(self, *args):
+        return run(["xdotool", *args]).stdout
+
+    def windows(self, title):
+        """Visible top-level windows with exactly this title, with their geometry."""
+        found = []
+        for line in self.xdotool("search", "--onlyvisible", "--name", f"^{title}$").split():
+            shell = self.xdotool("getwindowgeometry", "--shell", line)
+            values = dict(item.split("=", 1) for item in shell.split() if "=" in item)
+            if "X" in values:
+                found.append((int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])))
+        return found
+
+    def keys(self, *names):
+        for name in names:
+            self.xdotool("key", name)
+            time.sleep(0.4)
+
+    def has_ink(self, window, rows):
+        """Whether any pixel darker than mid-grey lies in text rows rows[0]..rows[1]-1 of the
+        main window's client area (16-pixel rows below the caption and menu bar)."""
+        left, top, width, _ = window
+        client_top = top + CLIENT_TOP_OFFSET
+        band = f"{width - 40}x{(rows[1] - rows[0]) * 16}+{left + 8}+{client_top + rows[0] * 16}"
+        darkest = run(["import", "-window", "root", "-crop", band, "-colorspace", "Gray",
+                       "-format", "%[fx:minima]", "info:"]).stdout.strip()
+        return float(darkest or 1) < 0.5
+
+    def save(self, name):
+        if self.artifacts:
+            os.makedirs(self.artifacts, exist_ok=True)
+            run(["import", "-window", "root", os.path.join(self.artifacts, name + ".png")])
+
+
+class Program:
+    """One copy of the program, started in a scratch folder (its capture.txt lands there)."""
+
+    def __init__(self, exe, folder):
+        self.process = subprocess.Popen(["wine", exe], cwd=folder, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL)
+
+    def wait(self, seconds=STEP_SECONDS):
+        try:
+            return self.process.wait(timeout=seconds)
+        except subprocess.TimeoutExpired:
+            raise Failure(f"the program did not end within {seconds} s")
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait(timeout=10)
+
+
+def reg_values(section):
+    """{name: (type, data)} of one section, read with `wine reg query`."""
+    result = run(["wine", "reg", "query", APP_KEY + "\\" + section])
+    values = {}
+    for line in result.stdout.splitlines():
+        parts = line.strip("\r").split("    ")
+        if len(parts) >= 3 and parts[0] == "":
+            values[parts[1]] = (parts[2], parts[3] if len(parts) > 3 else "")
+    return values
+
+
+def reg_subkeys():
+    result = run(["wine", "reg", "query", APP_KEY])
+    prefix = APP_KEY.replace("HKCU", "HKEY_CURRENT_USER") + "\\"
+    return sorted(line.strip()[len(prefix):] for line in result.stdout.splitlines()
+                  if line.strip().startswith(prefix))
+
+
+def saved_texts(section):
+    """The section's lines in the prefix's user.reg once the wineserver has saved it
+    (stopped: the next Wine program starts a new one). Wine writes a REG_SZ as "text"
+    only when it ends in its terminating zero, else as hex(1):..."""
+    run(["wineserver", "-k"])
+    run(["wineserver", "-w"])
+    header = "[" + (APP_KEY[len("HKCU\\"):] + "\\" + section).replace("\\", "\\\\") + "]"
+    lines = []
+    with open(os.path.join(os.environ["WINEPREFIX"], "user.reg"), encoding="utf-8", errors="replace") as file:
+        inside = False
+        for line in file:
+            if line.startswith("["):
+                inside = line.startswith(header + " ")
+            elif inside and line.startswith('"'):
+                lines.append(line.rstrip("\n"))
+    return lines
+
+
+def reg_set_dword(section, name, value):
+    run(["wine", "reg", "add", APP_KEY + "\\" + section, "/v", name, "/t", "REG_DWORD", "/d", str(value), "/f"])
+
+
+def reg_clear():
+    run(["wine", "reg", "delete", MAKER_KEY, "/f"])
+
+
+class Case:
+    def __init__(self, exe, artifacts):
+        self.exe = exe
+        self.folder = tempfile.mkdtemp(prefix="tevra-win32-")
+        self.screen = Screen(artifacts)
+        self.programs = []
+        reg_clear()
+
+    def close(self):
+        for program in self.programs:
+            program.kill()
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    def start(self):
+        program = Program(self.exe, self.folder)
+        self.programs.append(program)
+        return program
+
+    def main_window(self):
+        """The main window's geometry once it is shown (the largest window titled Terminal)."""
+        found = wait_for(lambda: self.screen.windows(TITLE), "the main window")
+        return max(found, key=lambda g: g[2] * g[3])
+
+    def dismiss_open_failure(self):
+        """Waits for the open-failure box (a second, smaller window titled Terminal) and answers it."""
+        wait_for(lambda: len(self.screen.windows(TITLE)) == 2, "the open-failure box")
+        self.screen.keys("Return")
+        wait_for(lambda: len(self.screen.windows(TITLE)) == 1, "the open-failure box to close")
+
+    def open_settings(self):
+        self.screen.keys("F10", "Right", "Down", "s")
+        return wait_for(lambda: self.screen.windows("Settings"), "the Settings dialog")
+
+    def close_program(self, program):
+        self.screen.keys("alt+F4")
+        check(program.wait() == 0, "the program did not end with 0")
+
+
+def case_first_start(case):
+    program = case.start()
+    window = case.main_window()
+    check(window == (20, 20, 580, 340), f"first window at {window}, not (20, 20, 580, 340)")
+    case.screen.save("first-start")
+    case.dismiss_open_failure()
+    case.screen.save("window")
+    # Without a port, typing changes nothing: no echo.
+    case.screen.keys("a", "b", "Return", "c")
+    check(not case.screen.has_ink(window, rows=(0, 3)), "typing without a port reached the screen")
+    case.close_program(program)
+
+    check(reg_subkeys() == ["General", "Layout", "Terminal"], f"sections {reg_subkeys()}")
+    for section, expected in FIRST_RUN_VALUES.items():
+        stored = reg_values(section)
+        check(stored == expected, f"{section}: stored {stored}, expected {expected}")
+    texts = saved_texts("Terminal")
+    for line in ('"CaptureFile"="capture.txt"', '"SendFile"=""'):
+        check(line in texts, f"{line} not saved as a terminated string: {texts}")
+
+
+def case_settings_cancel_and_ok(case):
+    program = case.start()
+    case.main_window()
+    case.dismiss_open_failure()
+
+    # Cancel: another port chosen, then dropped; the port is not reopened (no box).
+    case.open_settings()
+    case.screen.save("settings")
+    case.screen.keys("Down", "Escape")
+    wait_for(lambda: not case.screen.windows("Settings"), "the Settings dialog to close")
+    time.sleep(1)
+    check(len(case.screen.windows(TITLE)) == 1, "Cancel reopened the port")
+
+    # OK with COM3: the port is reopened (COM3 does not open here: its box says so).
+    case.open_settings()
+    case.screen.keys("Down", "Return")
+    wait_for(lambda: not case.screen.windows("Settings"), "the Settings dialog to close")
+    case.dismiss_open_failure()
+    case.close_program(program)
+    check(reg_values("General").get("Port") == ("REG_DWORD", "0x2"), f"Port {reg_values('General')}")
+
+
+def case_about(case):
+    program = case.start()
+    case.main_window()
+    case.dismiss_open_failure()
+    case.screen.keys("F10", "Down", "a")
+    wait_for(lambda: case.screen.windows("About"), "the About box")
+    time.sleep(0.5)
+    case.screen.save("about")
+    case.screen.keys("Return")
+    wait_for(lambda: not case.screen.windows("About"), "the About box to close")
+    case.close_program(program)
+
+
+def case_second_copy(case):
+    first = case.start()
+    case.main_window()
+    case.dismiss_open_failure()
+    second = case.start()
+    check(second.wait(seconds=60) == 0, "the second copy did not end with 0")
+    check(len(case.screen.windows(TITLE)) == 1, "the second copy showed a window")
+    case.close_program(first)
+
+
+def case_restored_rect(case):
+    for name, value in (("LayoutLeft", 100), ("LayoutTop", 80), ("LayoutRight", 740), ("LayoutBottom", 560)):
+        reg_set_dword("Layout", name, value)
+    program = case.start()
+    window = wait_for(lambda: [w for w in case.screen.windows(TITLE) if w[2] > 300], "the main window")[0]
+    check(window == (100, 80, 640, 480), f"window at {window}, not the stored (100, 80, 640, 480)")
+    case.dismiss_open_failure()
+
+    # Maximised, it still stores the rectangle it returns to.
+    case.screen.keys("alt+space", "x")
+    wait_for(lambda: case.main_window()[2] > 640, "the window to maximise")
+    case.close_program(program)
+    layout = reg_values("Layout")
+    check([layout[name][1] for name in ("LayoutLeft", "LayoutTop", "LayoutRight", "LayoutBottom")] ==
+          ["0x64", "0x50", "0x2e4", "0x230"], f"Layout {layout}")
+
+
+def case_send_file_echo(case):
+    """With no port and echo on, a sent file's lines still reach the screen."""
+    lines = ["SEND LINE ONE", "SEND LINE TWO", "SEND LINE THREE"]
+    with open(os.path.join(case.folder, "lines.txt"), "wb") as file:
+        file.write("".join(line + "\r\n" for line in lines).encode())
+    windows_path = "Z:" + os.path.join(case.folder, "lines.txt").replace("/", "\\")
+
+    program = case.start()
+    window = case.main_window()
+    case.dismiss_open_failure()
+    case.screen.save("before-send")
+    case.screen.keys("F10", "Down", "i")
+    wait_for(lambda: case.screen.windows("Open"), "the open-file chooser")
+    case.screen.xdotool("type", "--delay", "20", windows_path)
+    case.screen.keys("Return")
+    wait_for(lambda: not case.screen.windows("Open"), "the chooser to close")
+    time.sleep(len(lines) * 0.5 + 1.5)  # one line per 500 ms, then the end of the file
+    case.screen.save("sent-echo")
+    check(case.screen.has_ink(window, rows=(0, len(lines))), "the sent lines are not on the screen")
+    check(not case.screen.has_ink(window, rows=(len(lines) + 1, len(lines) + 4)), "ink below the sent lines")
+    case.screen.keys("F10", "Down", "s")  # Terminal > Clear screen
+    time.sleep(1)
+    check(not case.screen.has_ink(window, rows=(0, len(lines) + 4)), "Clear screen left text")
+    case.close_program(program)
+    check(reg_values("Terminal").get("SendFile") == ("REG_SZ", windows_path), f"Terminal {reg_values('Terminal')}")
+
+
+def case_damaged_values(case):
+    """Values of the wrong type or outside their lists count as missing; saving repairs them."""
+    run(["wine", "reg", "add", APP_KEY + "\\General", "/v", "Port", "/t", "REG_SZ", "/d", "7", "/f"])
+    reg_set_dword("General", "BaudRate", 99)
+    reg_set_dword("Terminal", "CaptureFile", 5)
+    program = case.start()
+    case.main_window()
+    case.dismiss_open_failure()
+    case.close_program(program)
+    stored = {**reg_values("General"), **reg_values("Terminal")}
+    for name in ("Port", "BaudRate", "CaptureFile"):
+        expected = {**FIRST_RUN_VALUES["General"], **FIRST_RUN_VALUES["Terminal"]}[name]
+        check(stored.get(name) == expected, f"{name}: stored {stored.get(name)}, expected {expected}")
+
+
+def case_capture_file_choice(case):
+    """The save-type chooser takes an existing file without an overwrite question; the
+    chosen path and capture on are stored."""
+    existing = os.path.join(case.folder, "existing.txt")
+    with open(existing, "wb") as file:
+        file.write(b"kept")
+    windows_path = "Z:" + existing.replace("/", "\\")
+
+    program = case.start()
+    case.main_window()
+    case.dismiss_open_failure()
+    case.screen.keys("F10", "Down", "f")  # Terminal > Set capture file...
+    wait_for(lambda: case.screen.windows("Save As"), "the save-file chooser")
+    case.screen.xdotool("type", "--delay", "20", windows_path)
+    case.screen.keys("Return")
+    wait_for(lambda: not case.screen.windows("Save As"), "the chooser to close without a question")
+    check(len(case.screen.windows(TITLE)) == 1, "a box appeared after choosing the capture file")
+    case.close_program(program)
+    stored = reg_values("Terminal")
+    check(stored.get("CaptureFile") == ("REG_SZ", windows_path), f"Terminal {stored}")
+    check(stored.get("TermCapture") == ("REG_DWORD", "0x1"), f"Terminal {stored}")
+    with open(existing, "rb") as file:
+        check(file.read() == b"kept", "choosing the capture file changed it")
+
+
+CASES = {
+    "first_start": case_first_start,
+    "settings_cancel_and_ok": case_settings_cancel_and_ok,
+    "about": case_about,
+    "capture_file_choice": case_capture_file_choice,
+    "damaged_values": case_damaged_values,
+    "second_copy": case_second_copy,
+    "restored_rect": case_restored_rect,
+    "send_file_echo": case_send_file_echo,
+}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--artifacts")
+    parser.add_argument("case", choices=sorted(CASES))
+    options = parser.parse_args()
+
+    case = Case(os.path.abspath(options.exe), options.artifacts)
+    try:
+        CASES[options.case](case)
+    except Failure as failure:
+        case.screen.save(options.case + "-failure")
+        print(f"FAIL {options.case}: {failure}", file=sys.stderr)
+        return 1
+    finally:
+        case.close()
+    print(f"ok {options.case}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
