@@ -1,5 +1,7 @@
 #include "app/TerminalWnd.h"
 
+#include <algorithm>
+
 #include <wx/filedlg.h>
 #include <wx/filename.h>
 #include <wx/menu.h>
@@ -32,6 +34,8 @@ std::string toUtf8(const wxString& text) { return std::string(text.utf8_str()); 
 
 // Resumes delivering received blocks after the toolkit has had its turn.
 constexpr int kDeliveryTimerId = res::kSendTimerId + 1;
+// Measures how long the window goes without running its timers (TEVRA_HEARTBEAT_MS).
+constexpr int kHeartbeatTimerId = res::kSendTimerId + 2;
 
 }  // namespace
 
@@ -50,13 +54,17 @@ wxBEGIN_EVENT_TABLE(TerminalWnd, wxFrame)
   EVT_MENU(wxIdForCommand(res::kCmdClose), TerminalWnd::onCloseCommand)
   EVT_TIMER(res::kSendTimerId, TerminalWnd::onSendTimer)
   EVT_TIMER(kDeliveryTimerId, TerminalWnd::onDeliveryTimer)
+  EVT_TIMER(kHeartbeatTimerId, TerminalWnd::onHeartbeat)
   EVT_CLOSE(TerminalWnd::onClose)
   EVT_SIZE(TerminalWnd::onSize)
   EVT_MOVE(TerminalWnd::onMove)
 wxEND_EVENT_TABLE()
 
 TerminalWnd::TerminalWnd(SettingsStore& store)
-    : store_(store), sendTimer_(this, res::kSendTimerId), deliveryTimer_(this, kDeliveryTimerId) {}
+    : store_(store),
+      sendTimer_(this, res::kSendTimerId),
+      deliveryTimer_(this, kDeliveryTimerId),
+      heartbeatTimer_(this, kHeartbeatTimerId) {}
 
 // The canvas outlives the members (the toolkit deletes it with the frame),
 // and focus events still reach it then: cut it off from the core first.
@@ -90,6 +98,10 @@ bool TerminalWnd::create() {
 
   session_.connect();
   viewport_->createCaret();
+  if (const int interval = heartbeatIntervalMs(); interval > 0) {
+    lastHeartbeat_ = std::chrono::steady_clock::now();
+    heartbeatTimer_.Start(interval);
+  }
   return true;
 }
 
@@ -131,7 +143,10 @@ void TerminalWnd::writeReport() {
       {"blocks_delivered", std::to_string(counters_.blocksDelivered)},
       {"bytes_received", std::to_string(counters_.bytesReceived)},
       {"port_open", std::to_string(link_.isOpen() ? 1 : 0)},
+      {"heartbeats", std::to_string(counters_.heartbeats)},
+      {"heartbeat_max_gap_us", std::to_string(counters_.heartbeatMaxGapUs)},
   };
+  counters_.heartbeatMaxGapUs = 0;  // each report tells the longest gap since the one before
   if (wxMenuBar* bar = GetMenuBar()) {
     for (const res::MenuDef& menuDef : res::kMainMenu) {
       for (const res::MenuItemDef& item : menuDef.items) {
@@ -254,6 +269,14 @@ void TerminalWnd::onSendFile(wxCommandEvent& /*event*/) { sender_.start(); }
 void TerminalWnd::onStopSending(wxCommandEvent& /*event*/) { sender_.stop(); }
 void TerminalWnd::onCloseCommand(wxCommandEvent& /*event*/) { Close(); }
 void TerminalWnd::onSendTimer(wxTimerEvent& /*event*/) { sender_.onTimer(); }
+
+void TerminalWnd::onHeartbeat(wxTimerEvent& /*event*/) {
+  const auto now = std::chrono::steady_clock::now();
+  const auto gap = std::chrono::duration_cast<std::chrono::microseconds>(now - lastHeartbeat_).count();
+  ++counters_.heartbeats;
+  counters_.heartbeatMaxGapUs = std::max<std::int64_t>(counters_.heartbeatMaxGapUs, gap);
+  lastHeartbeat_ = now;
+}
 
 // The window's end: caret, sending, settings and the restored rectangle.
 // The port closes when the window object goes.

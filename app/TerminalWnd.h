@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 
 #include <wx/frame.h>
@@ -77,6 +78,7 @@ class TerminalWnd : public wxFrame, public TerminalUi, public PortReceiver, priv
   void onStopSending(wxCommandEvent& event);
   void onCloseCommand(wxCommandEvent& event);
   void onSendTimer(wxTimerEvent& event);
+  void onHeartbeat(wxTimerEvent& event);
   void onClose(wxCloseEvent& event);
   void onSize(wxSizeEvent& event);
   void onMove(wxMoveEvent& event);
@@ -93,6 +95,8 @@ class TerminalWnd : public wxFrame, public TerminalUi, public PortReceiver, priv
   std::unique_ptr<Viewport> viewport_;
   wxTimer sendTimer_;
   wxTimer deliveryTimer_;
+  wxTimer heartbeatTimer_;
+  std::chrono::steady_clock::time_point lastHeartbeat_;
   wxRect restoredRect_;
 
   wxDECLARE_EVENT_TABLE();
