@@ -79,6 +79,7 @@ class TerminalWnd : public wxFrame, public TerminalUi, public PortReceiver, priv
   void onCloseCommand(wxCommandEvent& event);
   void onSendTimer(wxTimerEvent& event);
   void onHeartbeat(wxTimerEvent& event);
+  std::int64_t longestHeartbeatGapUs() const;
   void onClose(wxCloseEvent& event);
   void onSize(wxSizeEvent& event);
   void onMove(wxMoveEvent& event);
