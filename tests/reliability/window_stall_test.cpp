@@ -1,9 +1,16 @@
 // The window never waits on the line or on a file: a line held by XOFF while a
-// file is being sent; the window's heartbeat (TEVRA_HEARTBEAT_MS) shows how long
-// it went without running its timers.
+// file is being sent, a capture FIFO without a reader or with readers that
+// leave, a file to send that never ends. The window's heartbeat
+// (TEVRA_HEARTBEAT_MS) shows how long it went without running its timers.
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "ReliabilityRun.h"
 
@@ -65,6 +72,74 @@ TEST_F(WindowStallTest, ALineHeldByXoffAt300BaudWhileAFileIsSentLeavesTheWindowA
   // XON: everything sent so far goes out, in order, and the rest follows.
   line().write(std::string{static_cast<char>(kXon)});
   EXPECT_EQ(line().readUntil(expected), expected);
+  EXPECT_EQ(boxes(), 0);
+}
+
+TEST_F(WindowStallTest, ACaptureFifoWithoutAReaderOrWithReadersThatLeaveNeitherStallsNorEndsTheProgram) {
+  const fs::path fifo = run_.folder() / "capture.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_NO_FATAL_FAILURE(startCapturingTo(fifo));
+  longestGapUs();
+
+  // No reader: every chunk is skipped, silently.
+  {
+    Flood flood(line().master(), floodPayload(256 * 1024, 5));
+    ASSERT_TRUE(flood.waitFinished(kPatience));
+  }
+  ASSERT_TRUE(waitReceived(256 * 1024)) << run_.appLog();
+  EXPECT_TRUE(settingsAnswers()) << run_.describeWindows();
+  EXPECT_EQ(boxes(), 0);
+
+  // Readers that read a little and leave, during a flood.
+  std::atomic<bool> stop{false};
+  std::thread readers([&] {
+    char chunk[4096];
+    while (!stop) {
+      const int fd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+      std::this_thread::sleep_for(2ms);
+      (void)!::read(fd, chunk, sizeof chunk);
+      ::close(fd);
+    }
+  });
+  {
+    Flood flood(line().master(), floodPayload(2 * kMiB, 6));
+    EXPECT_TRUE(flood.waitFinished(kPatience));
+  }
+  stop = true;
+  readers.join();
+  ASSERT_TRUE(run_.app().running()) << "a reader that left ended the program: " << run_.appLog();
+  EXPECT_TRUE(waitReceived(256 * 1024 + 2 * kMiB)) << run_.appLog();
+  EXPECT_LE(boxes(), 1) << "one write-failure box at most";
+  if (boxes() == 1) {
+    const auto windows = run_.visibleWindows("^Terminal$");
+    for (unsigned long window : windows) {
+      if (window != main_) {
+        EXPECT_TRUE(run_.dismiss(window, "Return"));
+      }
+    }
+  }
+  EXPECT_LT(longestGapUs(), kStalledUs) << "the window waited on the FIFO";
+}
+
+TEST_F(WindowStallTest, AFileToSendThatNeverEndsIsNotSentAndTheWindowAnswers) {
+  ASSERT_NO_FATAL_FAILURE(startWith());
+  const fs::path fifo = run_.folder() / "send.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int writer = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);  // one that never ends
+  // Beside the FIFO, so the chooser stays in one folder.
+  const fs::path zero = run_.folder() / "zero.txt";
+  fs::create_symlink("/dev/zero", zero);
+  for (const fs::path& file : {fifo, zero}) {
+    SCOPED_TRACE(file.string());
+    ASSERT_TRUE(chooseFile(res::kCmdSendFile, file)) << run_.appLog();
+    longestGapUs();
+    std::this_thread::sleep_for(1200ms);  // two ticks, if the sending had started
+    EXPECT_TRUE(settingsAnswers()) << run_.describeWindows();
+    EXPECT_EQ(run_.report()["checked_40023"], "0") << "it is being sent";
+    EXPECT_LT(longestGapUs(), kStalledUs);
+  }
+  ::close(writer);
+  EXPECT_EQ(line().drain(300ms), "");
   EXPECT_EQ(boxes(), 0);
 }
 
