@@ -188,13 +188,11 @@ int portOpen(const std::string& devicePath, PortReceiver* receiver) {
     const int error = errno == EWOULDBLOCK ? EBUSY : errno;
     return failOpen(port, devicePath, std::strerror(error));
   }
-  // Root opens a line another program holds with TIOCEXCL alone: it is busy all
-  // the same, and its flag is not ours to clear.
+  // Root opens past a flag someone else set (another program's, or one a killed
+  // holder left on a pseudo-terminal): not ours, so never ours to clear.
   int alreadyExclusive = 0;
-  if (::ioctl(device.lineFd, TIOCGEXCL, &alreadyExclusive) == 0 && alreadyExclusive != 0) {
-    return failOpen(port, devicePath, std::strerror(EBUSY));
-  }
-  device.exclusiveSet = ::ioctl(device.lineFd, TIOCEXCL) == 0;
+  (void)::ioctl(device.lineFd, TIOCGEXCL, &alreadyExclusive);
+  device.exclusiveSet = alreadyExclusive == 0 && ::ioctl(device.lineFd, TIOCEXCL) == 0;
 
   switch (applyLineSettings(device.lineFd, port.line)) {
     case LineOutcome::kApplied:
