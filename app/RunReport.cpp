@@ -11,6 +11,14 @@ std::string runReportPath() {
   return path ? path : "";
 }
 
+int heartbeatIntervalMs() {
+  const char* text = std::getenv("TEVRA_HEARTBEAT_MS");
+  if (!text) return 0;
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  return end != text && *end == '\0' && value > 0 && value <= 60000 ? static_cast<int>(value) : 0;
+}
+
 void writeRunReport(const ReportValues& values) {
   const std::string path = runReportPath();
   if (path.empty()) return;

@@ -73,6 +73,8 @@ void fitChooser(wxFileDialog& chooser, const wxWindow& owner, int command) {
 
 // Resumes delivering received blocks after the toolkit has had its turn.
 constexpr int kDeliveryTimerId = res::kSendTimerId + 1;
+// Measures how long the window goes without running its timers (TEVRA_HEARTBEAT_MS).
+constexpr int kHeartbeatTimerId = res::kSendTimerId + 2;
 
 }  // namespace
 
@@ -91,6 +93,7 @@ wxBEGIN_EVENT_TABLE(TerminalWnd, wxFrame)
   EVT_MENU(wxIdForCommand(res::kCmdClose), TerminalWnd::onCloseCommand)
   EVT_TIMER(res::kSendTimerId, TerminalWnd::onSendTimer)
   EVT_TIMER(kDeliveryTimerId, TerminalWnd::onDeliveryTimer)
+  EVT_TIMER(kHeartbeatTimerId, TerminalWnd::onHeartbeat)
   EVT_CLOSE(TerminalWnd::onClose)
   EVT_CHAR_HOOK(TerminalWnd::onCharHook)
   EVT_SIZE(TerminalWnd::onSize)
@@ -98,7 +101,10 @@ wxBEGIN_EVENT_TABLE(TerminalWnd, wxFrame)
 wxEND_EVENT_TABLE()
 
 TerminalWnd::TerminalWnd(SettingsStore& store)
-    : store_(store), sendTimer_(this, res::kSendTimerId), deliveryTimer_(this, kDeliveryTimerId) {}
+    : store_(store),
+      sendTimer_(this, res::kSendTimerId),
+      deliveryTimer_(this, kDeliveryTimerId),
+      heartbeatTimer_(this, kHeartbeatTimerId) {}
 
 // The canvas outlives the members (the toolkit deletes it with the frame),
 // and focus events still reach it then: cut it off from the core first.
@@ -143,6 +149,10 @@ bool TerminalWnd::create() {
 
   session_.connect();
   viewport_->createCaret();
+  if (const int interval = heartbeatIntervalMs(); interval > 0) {
+    lastHeartbeat_ = std::chrono::steady_clock::now();
+    heartbeatTimer_.Start(interval);
+  }
   return true;
 }
 
@@ -185,7 +195,10 @@ void TerminalWnd::writeReport() {
       {"blocks_delivered", std::to_string(counters_.blocksDelivered)},
       {"bytes_received", std::to_string(counters_.bytesReceived)},
       {"port_open", std::to_string(link_.isOpen() ? 1 : 0)},
+      {"heartbeats", std::to_string(counters_.heartbeats)},
+      {"heartbeat_max_gap_us", std::to_string(longestHeartbeatGapUs())},
   };
+  counters_.heartbeatMaxGapUs = 0;  // each report tells the longest gap since the one before
   if (wxMenuBar* bar = GetMenuBar()) {
     for (const res::MenuDef& menuDef : res::kMainMenu) {
       for (const res::MenuItemDef& item : menuDef.items) {
@@ -325,6 +338,23 @@ void TerminalWnd::onCharHook(wxKeyEvent& event) {
     return;
   }
   event.Skip();
+}
+
+// The longest gap so far, counting the one still open: a report asked for while
+// the window was stuck must show it, even if it comes before the next heartbeat.
+std::int64_t TerminalWnd::longestHeartbeatGapUs() const {
+  if (!heartbeatTimer_.IsRunning()) return counters_.heartbeatMaxGapUs;
+  const auto open = std::chrono::steady_clock::now() - lastHeartbeat_;
+  return std::max<std::int64_t>(counters_.heartbeatMaxGapUs,
+                                std::chrono::duration_cast<std::chrono::microseconds>(open).count());
+}
+
+void TerminalWnd::onHeartbeat(wxTimerEvent& /*event*/) {
+  const auto now = std::chrono::steady_clock::now();
+  const auto gap = std::chrono::duration_cast<std::chrono::microseconds>(now - lastHeartbeat_).count();
+  ++counters_.heartbeats;
+  counters_.heartbeatMaxGapUs = std::max<std::int64_t>(counters_.heartbeatMaxGapUs, gap);
+  lastHeartbeat_ = now;
 }
 
 // The window's end: caret, sending, settings and the restored rectangle.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -80,6 +81,8 @@ class TerminalWnd : public wxFrame, public TerminalUi, public PortReceiver, priv
   void onStopSending(wxCommandEvent& event);
   void onCloseCommand(wxCommandEvent& event);
   void onSendTimer(wxTimerEvent& event);
+  void onHeartbeat(wxTimerEvent& event);
+  std::int64_t longestHeartbeatGapUs() const;
   void onClose(wxCloseEvent& event);
   void onCharHook(wxKeyEvent& event);
   void onSize(wxSizeEvent& event);
@@ -99,6 +102,8 @@ class TerminalWnd : public wxFrame, public TerminalUi, public PortReceiver, priv
   std::unique_ptr<Viewport> viewport_;
   wxTimer sendTimer_;
   wxTimer deliveryTimer_;
+  wxTimer heartbeatTimer_;
+  std::chrono::steady_clock::time_point lastHeartbeat_;
   wxRect restoredRect_;
 
   wxDECLARE_EVENT_TABLE();

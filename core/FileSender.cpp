@@ -1,6 +1,7 @@
 #include "core/FileSender.h"
 
 #include <array>
+#include <cstring>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -22,10 +23,12 @@ constexpr std::uint8_t kEndOfFileMark = 0x1A;
 // Reads the file to send line by line with the rules of a text-mode file:
 // CR LF and LF end a line, a lone CR stays in it, 0x1A ends the file. A NUL
 // ends a line's text; the rest of that line up to its line end is dropped.
-// Lines of any length are read in chunks; only their first bytes are kept.
+// Lines of any length are read in chunks; only their first bytes are kept, and
+// the rest is skipped at most kMaxReadPerTick bytes per call.
 class FileSender::LineReader {
  public:
-  enum class Result { Line, EndOfFile, Error };
+  // Skipping: the tick's reading ran out in the rest of a line already sent.
+  enum class Result { Line, EndOfFile, Error, Skipping };
 
   // Null when the file cannot be opened or another program holds it for writing.
   static std::unique_ptr<LineReader> open(const std::string& path) {
@@ -38,10 +41,14 @@ class FileSender::LineReader {
   // their count to `length`.
   Result readLine(std::uint8_t* line, std::size_t max, std::size_t& length) {
     length = 0;
+    readThisCall_ = 0;
+    if (skipping_) {
+      const Result skipped = skipRest();
+      if (skipped != Result::Line) return skipped;
+    }
     if (endOfFile_) return Result::EndOfFile;
     bool anyByte = false;
-    bool textEnded = false;
-    for (;;) {
+    while (length < max) {
       const int next = nextByte();
       if (next == kFailed) return Result::Error;
       if (next == kEnd || next == kEndOfFileMark) {
@@ -58,12 +65,13 @@ class FileSender::LineReader {
           return Result::Line;
         }
       }
-      if (next == 0) {
-        textEnded = true;
-      } else if (!textEnded && length < max) {
-        line[length++] = static_cast<std::uint8_t>(next);
-      }
+      if (next == 0) break;  // the text ends; the rest of the line is dropped
+      line[length++] = static_cast<std::uint8_t>(next);
     }
+    // The text is complete: what is left of the line goes unread, now or later.
+    const Result skipped = skipRest();
+    if (skipped == Result::Error) return Result::Error;
+    return Result::Line;  // the end of the file after it shows at the next call
   }
 
   // Why the read failed, after Result::Error.
@@ -74,6 +82,41 @@ class FileSender::LineReader {
   static constexpr int kFailed = -2;
 
   explicit LineReader(std::unique_ptr<InputFile> file) : file_(std::move(file)) {}
+
+  // Drops bytes up to and with the line end (Line) or the end of the file
+  // (EndOfFile, remembered); Skipping, to go on at the next call, once this
+  // call has read kMaxReadPerTick bytes.
+  Result skipRest() {
+    skipping_ = true;
+    for (;;) {
+      if (position_ == filled_) {
+        if (readThisCall_ >= kMaxReadPerTick) return Result::Skipping;
+        const int status = refill();
+        if (status == kFailed) return Result::Error;
+        if (status == kEnd) {
+          skipping_ = false;
+          endOfFile_ = true;
+          return Result::EndOfFile;
+        }
+      }
+      const std::uint8_t* from = chunk_.data() + position_;
+      const std::size_t left = filled_ - position_;
+      const auto* lineEnd = static_cast<const std::uint8_t*>(std::memchr(from, kLineFeed, left));
+      const std::size_t searched = lineEnd ? static_cast<std::size_t>(lineEnd - from) : left;
+      if (std::memchr(from, kEndOfFileMark, searched) != nullptr) {
+        position_ = filled_;
+        skipping_ = false;
+        endOfFile_ = true;
+        return Result::EndOfFile;
+      }
+      if (lineEnd) {
+        position_ += searched + 1;
+        skipping_ = false;
+        return Result::Line;
+      }
+      position_ = filled_;
+    }
+  }
 
   int peekByte() {
     if (position_ == filled_) {
@@ -94,15 +137,18 @@ class FileSender::LineReader {
     const std::size_t count = file_->read(chunk_.data(), chunk_.size(), error_);
     if (error_) return kFailed;
     if (count == 0) return kEnd;
+    readThisCall_ += count;
     position_ = 0;
     filled_ = count;
     return 0;
   }
 
   std::unique_ptr<InputFile> file_;
-  std::array<std::uint8_t, 4096> chunk_{};
+  std::array<std::uint8_t, 64 * 1024> chunk_{};
   std::size_t position_ = 0;
   std::size_t filled_ = 0;
+  std::size_t readThisCall_ = 0;
+  bool skipping_ = false;  // the rest of a line already sent is still to be dropped
   bool endOfFile_ = false;
   std::error_code error_;
 };
@@ -153,6 +199,8 @@ void FileSender::onTimer() {
       if (link_.isOpen()) link_.write(line.data(), length);
       if (settings_.termEcho) screen_.put(line.data(), length);
       break;
+    case LineReader::Result::Skipping:
+      break;  // this tick's reading went to the rest of the line before
     case LineReader::Result::EndOfFile:
       stop();
       break;

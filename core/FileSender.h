@@ -16,6 +16,11 @@ class FileSender {
  public:
   // Longest part of a line sent per tick; CR LF follow it.
   static constexpr std::size_t kMaxLineBytes = 198;
+  // What one tick reads at most to skip the rest of an over-long line, so a tick
+  // costs the window well under a millisecond (bench/file_sender_bench) while a
+  // line of 1 MiB still takes one tick; a longer rest is skipped over the ticks
+  // that follow.
+  static constexpr std::size_t kMaxReadPerTick = 1280 * 1024;
 
   FileSender(TerminalSettings& settings, ScreenBuffer& screen, SerialLink& link, TerminalUi& ui);
   ~FileSender();

@@ -16,7 +16,8 @@ class SerialLink {
   virtual bool open(const LineParameters& line, const std::string& devicePath) = 0;
   virtual void close() = 0;
   virtual bool isOpen() const = 0;
-  // True when every byte went to the line within the write time-out.
+  // True when the line took the bytes: they go out in order, off the caller's
+  // thread; false when the port is closed or its output queue is full.
   virtual bool write(const std::uint8_t* bytes, std::size_t count) = 0;
   // Why the last open failed, e.g. "/dev/ttyUSB0: Permission denied".
   virtual std::string failureReason() const = 0;

@@ -1,5 +1,6 @@
 // The platform-neutral half of the port engine: the record's line values, the
-// block queue between the reader and the UI thread, wake merging and delivery.
+// block queue between the reader and the UI thread, wake merging and delivery,
+// and the bounded output queue between portWrite() and the OS half's writer.
 #include <algorithm>
 #include <cstring>
 
@@ -115,6 +116,95 @@ DrainResult drainLine(PortRecord& port) {
     }
     commitSlot(port, static_cast<std::size_t>(got));
   }
+}
+
+namespace {
+
+// Forgets every queued write. Caller holds outputMutex.
+void clearOutput(PortRecord& port) {
+  port.outputHead = 0;
+  port.outputQueued = 0;
+  port.writesHead = 0;
+  port.writesQueued = 0;
+}
+
+}  // namespace
+
+void beginOutput(PortRecord& port) {
+  std::lock_guard lock(port.outputMutex);
+  clearOutput(port);
+  port.outputClosing = false;
+}
+
+int portWrite(const std::uint8_t* bytes, std::size_t count) {
+  PortRecord& port = g_port;
+  if (!port.connected.load()) return 0;
+  if (count == 0) return 1;
+  {
+    std::lock_guard lock(port.outputMutex);
+    if (port.outputClosing || count > kPortOutputBytes - port.outputQueued) return 0;
+    const std::size_t tail = (port.outputHead + port.outputQueued) % kPortOutputBytes;
+    const std::size_t first = std::min(count, kPortOutputBytes - tail);
+    std::memcpy(port.outputBytes.data() + tail, bytes, first);
+    std::memcpy(port.outputBytes.data(), bytes + first, count - first);
+    port.outputQueued += count;
+    port.writeSizes[(port.writesHead + port.writesQueued) % kPortOutputBytes] =
+        static_cast<std::uint16_t>(count);
+    ++port.writesQueued;
+  }
+  if (wakeWriter(port)) return 1;
+  // No writer to take it: the write just queued is the newest, and nobody began it.
+  std::lock_guard lock(port.outputMutex);
+  port.outputQueued -= count;
+  --port.writesQueued;
+  return 0;
+}
+
+PendingWrite peekWrite(PortRecord& port, std::uint8_t* into) {
+  std::lock_guard lock(port.outputMutex);
+  PendingWrite next;
+  next.closing = port.outputClosing;
+  next.closeBy = port.closeBy;
+  if (port.writesQueued == 0) return next;
+  if (next.closing && std::chrono::steady_clock::now() >= next.closeBy) return next;
+  next.count = port.writeSizes[port.writesHead];
+  next.timeoutMs = portWriteTimeoutMs(port.openBaud, next.count);
+  const std::size_t first = std::min(next.count, kPortOutputBytes - port.outputHead);
+  std::memcpy(into, port.outputBytes.data() + port.outputHead, first);
+  std::memcpy(into + first, port.outputBytes.data(), next.count - first);
+  return next;
+}
+
+void finishWrite(PortRecord& port) {
+  std::lock_guard lock(port.outputMutex);
+  if (port.writesQueued == 0) return;
+  const std::size_t count = port.writeSizes[port.writesHead];
+  port.writesHead = (port.writesHead + 1) % kPortOutputBytes;
+  --port.writesQueued;
+  port.outputHead = (port.outputHead + count) % kPortOutputBytes;
+  port.outputQueued -= count;
+}
+
+bool outputCloseBy(PortRecord& port, std::chrono::steady_clock::time_point& closeBy) {
+  std::lock_guard lock(port.outputMutex);
+  closeBy = port.closeBy;
+  return port.outputClosing;
+}
+
+std::chrono::steady_clock::time_point beginOutputDrain(PortRecord& port, std::size_t driverPending) {
+  std::lock_guard lock(port.outputMutex);
+  const long allowedMs = std::min(
+      kPortCloseDrainMs, portWriteTimeoutMs(port.openBaud, port.outputQueued + driverPending));
+  port.outputClosing = true;
+  port.closeBy = std::chrono::steady_clock::now() + std::chrono::milliseconds(allowedMs);
+  return port.closeBy;
+}
+
+std::size_t endOutput(PortRecord& port) {
+  std::lock_guard lock(port.outputMutex);
+  const std::size_t dropped = port.outputQueued;
+  clearOutput(port);
+  return dropped;
 }
 
 void portInit() {

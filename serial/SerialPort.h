@@ -39,6 +39,12 @@ class PortSink {
 constexpr std::size_t kPortBlockBytes = 511;
 constexpr std::size_t kPortQueueBlocks = 256;
 
+// Bytes written wait for the line in an output queue of kPortOutputBytes: a
+// write that does not fit is not taken. Closing gives what waits at most its
+// write time-out, and never more than kPortCloseDrainMs, to go out.
+constexpr std::size_t kPortOutputBytes = 4096;
+constexpr long kPortCloseDrainMs = 2000;
+
 void portInit();
 void portTerm();
 int portIsOpen();
@@ -47,7 +53,10 @@ void portSetLine(std::uint8_t portNumber, std::uint32_t baud, std::uint8_t dataB
 // Opens `devicePath` with the stored line values. Nonzero on success.
 int portOpen(const std::string& devicePath, PortReceiver* receiver);
 void portClose();
-// UI thread: 1 if every byte was written within the write time-out, else 0.
+// UI thread: queues the bytes for the line and returns at once: 1 if they were
+// taken, 0 if the port is closed or they do not fit in the output queue. They go
+// out in order, off the UI thread; what of one write has not gone when its
+// time-out passes (a line held by XOFF) is dropped.
 int portWrite(const std::uint8_t* bytes, std::size_t count);
 // The write time-out: 19200 / baud milliseconds per byte (64 at 300 baud), and
 // 1 ms per byte from 38400 baud up so that a line held by XOFF never hangs a write.

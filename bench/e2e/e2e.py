@@ -19,6 +19,14 @@ Scenarios (-s, repeatable):
   idle:SECS       port open, line silent: CPU % and wake-ups per second
   raw:SIZE        the ceiling: a C reader (poll + read(511), nothing else) on the
                   same kind of line
+  stall-xoff:SECS   window stall: a 300-baud line held by XOFF for SECS while a
+                  file is being sent (one 200-byte line per tick)
+  stall-capture:SIZE  window stall: a text flood with capture on
+  stall-fifo:SIZE   window stall: a flood captured into a FIFO whose reader
+                  takes 4 KiB every 10 ms
+
+The window stall is the longest gap between two runs of a 10 ms UI heartbeat
+(TEVRA_HEARTBEAT_MS=10, reported as heartbeat_max_gap_us) over the scenario.
 
 Usage: e2e.py --program BIN --linesim BIN [-s ...] [-r 3] [--work DIR] [-o FILE.jsonl]
 Prints a Markdown table (median [min-max] over the repetitions).
@@ -162,9 +170,11 @@ class Linesim:
 
 
 class Program:
-    def __init__(self, binary, env, rundir):
+    def __init__(self, binary, env, rundir, heartbeat=False):
         self.report = os.path.join(rundir, "stats.txt")
         env = dict(env, TEVRA_STATS_FILE=self.report)
+        if heartbeat:
+            env["TEVRA_HEARTBEAT_MS"] = "10"
         self.out = open(os.path.join(rundir, "program.out"), "wb")
         self.t0 = time.monotonic()
         self.proc = subprocess.Popen([binary], env=env, stdout=self.out, stderr=subprocess.STDOUT)
@@ -283,23 +293,26 @@ class Run:
         self.sim = Linesim(self.args.linesim, self.env, options)
         return self.sim
 
-    def settings(self, template):
+    def settings(self, template, dev=None, baud_index=None):
         with open(os.path.join(HERE, template)) as f:
-            text = f.read().format(dev=self.sim.dev, log=self.capture, baud=115200)
+            text = f.read().format(dev=dev or self.sim.dev, log=self.capture, baud=115200)
+        if baud_index is not None:
+            text = text.replace("BaudRate=9", "BaudRate=%d" % baud_index)
         path = os.path.join(self.home, SETTINGS)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "w") as f:
             f.write(text)
 
-    def start_program(self):
-        self.prog = Program(self.args.program, self.env, self.dir)
+    def start_program(self, heartbeat=False):
+        self.prog = Program(self.args.program, self.env, self.dir, heartbeat)
         return self.prog
 
-    def start(self, linesim_options, template):
+    def start(self, linesim_options, template, heartbeat=False):
         """line, settings, program; returns once the window is shown and the
         program holds the line: (sim, program, window, window time, open time)"""
         sim = self.line(linesim_options)
         self.settings(template)
-        prog = self.start_program()
+        prog = self.start_program(heartbeat)
         win, t_window = wait_window(self.xvfb.display, prog.pid)
         t_open, _ = sim.wait_for("opened", 30, with_time=True)
         return sim, prog, win, t_window, t_open
@@ -420,6 +433,114 @@ def raw_run(args, xvfb, scen):
         return {"scenario": scen, "bytes": size, "secs": secs, "mbps": mbps}
 
 
+def stall_ms(report):
+    return round(int(report["heartbeat_max_gap_us"]) / 1000.0, 1)
+
+
+def choose_file(display, win, command_downs, path):
+    """the menu item `command_downs` items down the first menu, then `path` in its chooser"""
+    xdotool(display, "windowfocus", "--sync", win)
+    for key in ["F10"] + ["Down"] * command_downs + ["Return"]:
+        xdotool(display, "key", key)
+        time.sleep(0.15)
+    end = time.monotonic() + 20
+    while time.monotonic() < end:
+        ids = xdotool(display, "search", "--onlyvisible", "--name", "^Select a file$").split()
+        if ids:
+            break
+        time.sleep(0.05)
+    else:
+        raise RuntimeError("no file chooser")
+    time.sleep(0.3)
+    xdotool(display, "windowfocus", "--sync", ids[0])
+    xdotool(display, "key", "ctrl+l")
+    time.sleep(0.15)
+    xdotool(display, "type", "--delay", "20", path)
+    time.sleep(0.15)
+    xdotool(display, "key", "Return")
+    end = time.monotonic() + 20
+    while xdotool(display, "search", "--onlyvisible", "--name", "^Select a file$").split():
+        if time.monotonic() > end:
+            raise RuntimeError("the file chooser stayed")
+        time.sleep(0.05)
+
+
+SEND_FILE_DOWNS = 5  # Terminal > Send text file
+
+
+def stall_xoff_run(args, xvfb, scen):
+    """a 300-baud line held by XOFF while a file is sent: the longest window stall"""
+    secs = float(scen.split(":")[1])
+    with Run(args, xvfb, scen) as run:
+        master, slave = os.openpty()
+        try:
+            run.settings("ours.conf.in", dev=os.ttyname(slave), baud_index=0)
+            prog = run.start_program(heartbeat=True)
+            win, _ = wait_window(xvfb.display, prog.pid)
+            end = time.monotonic() + 20
+            while prog.snapshot().get("port_open") != "1":
+                if time.monotonic() > end:
+                    raise RuntimeError("the port did not open")
+                time.sleep(0.05)
+            os.write(master, b"\x13x")  # XOFF, and a marker that shows it was taken
+            while int(prog.snapshot()["bytes_received"]) < 1:
+                if time.monotonic() > end:
+                    raise RuntimeError("the XOFF was not taken")
+                time.sleep(0.05)
+            send = os.path.join(run.dir, "send.txt")
+            with open(send, "w") as f:
+                for i in range(1000):
+                    f.write("%06d " % i + "x" * 193 + "\n")
+            choose_file(xvfb.display, win, SEND_FILE_DOWNS, send)
+            prog.snapshot()  # the span starts with the sending
+            time.sleep(secs)
+            rep = prog.snapshot()
+            if rep.get("checked_40023") != "1":
+                raise RuntimeError("the file was not being sent")
+            os.write(master, b"\x11")
+            return {"scenario": scen, "stall_ms": stall_ms(rep), "heartbeats": int(rep["heartbeats"])}
+        finally:
+            os.close(master)
+            os.close(slave)
+
+
+def stall_flood_run(args, xvfb, scen, fifo):
+    """a flood with capture on, into a file or into a FIFO read slowly: the longest window stall"""
+    size = parse_size(scen.split(":")[1])
+    with Run(args, xvfb, scen) as run:
+        stop = threading.Event()
+        reader = None
+        if fifo:
+            os.mkfifo(run.capture)
+            fd = os.open(run.capture, os.O_RDONLY | os.O_NONBLOCK)
+
+            def slow_reader():
+                while not stop.is_set():
+                    try:
+                        os.read(fd, 4096)
+                    except BlockingIOError:
+                        pass
+                    time.sleep(0.01)
+                os.close(fd)
+            reader = threading.Thread(target=slow_reader, daemon=True)
+            reader.start()
+        try:
+            sim, prog, _, _, _ = run.start(["--flood", str(size), "--settle-ms", "1500"],
+                                           "ours-capture.conf.in", heartbeat=True)
+            prog.snapshot()  # the span starts before the flood
+            sim.wait_for("flood started", 30)
+            sim.proc.wait(timeout=args.max_time)
+            secs, mbps = drained_figures(sim)
+            wait_quiet(prog.pid)
+            rep = prog.snapshot(30)
+            return {"scenario": scen, "stall_ms": stall_ms(rep), "mbps": mbps,
+                    "heartbeats": int(rep["heartbeats"])}
+        finally:
+            stop.set()
+            if reader:
+                reader.join()
+
+
 def warm_up(args, xvfb):
     """The first program on a fresh X server peaks about 55 MiB higher than
     every later one (same build, same settings): start and stop one first, so
@@ -433,6 +554,7 @@ COLUMNS = [("mbps", "MB/s", 1), ("cpu_s_per_mb", "CPU s/MB", 4), ("vm_hwm_mib", 
            ("paints_per_s", "paints/s", 0), ("wakes_per_s", "wakes/s", 0),
            ("catchup_s", "catch-up s", 2), ("window_s", "window s", 2), ("capture", "capture", None),
            ("menu_latency_ms", "menu ms", 0), ("report_roundtrip_ms", "report ms", 1),
+           ("stall_ms", "window stall ms", 1),
            ("idle_cpu_pct", "idle CPU %", 3), ("idle_wakeups_s", "idle wake-ups/s", 1),
            ("threads", "threads", 0)]
 
@@ -479,7 +601,7 @@ def main():
     ap.add_argument("--keep", action="store_true")
     args = ap.parse_args()
     scenarios = args.scenarios or ["raw:64M", "flood:64M", "capture:64M", "flood:8M", "menu:64M",
-                                   "idle:10"]
+                                   "idle:10", "stall-xoff:5", "stall-capture:64M", "stall-fifo:8M"]
     os.makedirs(args.work, exist_ok=True)
     xvfb = Xvfb()
     warm_up(args, xvfb)
@@ -498,6 +620,10 @@ def main():
                         r = idle_run(args, xvfb, scen)
                     elif kind == "raw":
                         r = raw_run(args, xvfb, scen)
+                    elif kind == "stall-xoff":
+                        r = stall_xoff_run(args, xvfb, scen)
+                    elif kind in ("stall-capture", "stall-fifo"):
+                        r = stall_flood_run(args, xvfb, scen, kind == "stall-fifo")
                     else:
                         raise SystemExit("unknown scenario " + scen)
                 except Exception as e:  # record it and go on

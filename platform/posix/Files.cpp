@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -37,14 +38,18 @@ class PosixInputFile : public InputFile {
 }  // namespace
 
 AppendResult appendToFile(const std::string& path, const std::uint8_t* bytes, std::size_t count) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  // Never waits: a FIFO without a reader fails the open (ENXIO), a FIFO that is
+  // full fails the write (EAGAIN); a terminal never becomes our controlling one.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
   if (fd < 0) return {};
   AppendResult result{true, {}};
   while (count > 0) {
     const ssize_t written = ::write(fd, bytes, count);
     if (written < 0) {
       if (errno == EINTR) continue;
-      result.error = lastError();
+      // A reader that falls behind is no failure: what does not fit now is dropped.
+      if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+      result.error = lastError();  // EPIPE: the reader left (SIGPIPE is ignored)
       break;
     }
     if (written == 0) {  // no progress and no reason: a full device is the likely cause
@@ -60,8 +65,15 @@ AppendResult appendToFile(const std::string& path, const std::uint8_t* bytes, st
 }
 
 std::unique_ptr<InputFile> openInputFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return nullptr;
+  // A device or a FIFO may never end: only files are sent (a directory opens,
+  // and its first read reports the error).
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !(S_ISREG(status.st_mode) || S_ISDIR(status.st_mode))) {
+    ::close(fd);
+    return nullptr;
+  }
   // A shared lock: readers may share the file, writers that lock are kept out.
   if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
     ::close(fd);

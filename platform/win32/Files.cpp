@@ -47,13 +47,20 @@ AppendResult appendToFile(const std::string& path, const std::uint8_t* bytes, st
   const HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return {};
+  // A pipe never makes the write wait: what does not fit now is dropped.
+  const bool pipe = GetFileType(file) == FILE_TYPE_PIPE;
+  if (pipe) {
+    DWORD mode = PIPE_NOWAIT;
+    SetNamedPipeHandleState(file, &mode, nullptr, nullptr);
+  }
   AppendResult result{true, {}};
   while (count > 0) {
     DWORD written = 0;
     if (!WriteFile(file, bytes, transferSize(count), &written, nullptr)) {
-      result.error = lastError();
+      result.error = lastError();  // ERROR_NO_DATA: the pipe's reader left
       break;
     }
+    if (written == 0 && pipe) break;  // full: a reader that falls behind is no failure
     if (written == 0) {
       result.error = {ERROR_DISK_FULL, std::system_category()};
       break;
@@ -70,6 +77,11 @@ std::unique_ptr<InputFile> openInputFile(const std::string& path) {
   const HANDLE file =
       CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return nullptr;
+  // A device or a pipe may never end: only files on disk are sent.
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    return nullptr;
+  }
   return std::make_unique<Win32InputFile>(file);
 }
 

@@ -1,6 +1,14 @@
 // The port engine's POSIX half: the line behind a file descriptor, opened
 // exclusively, read by a thread that waits in poll() on the line and on an
-// eventfd that portClose() signals.
+// eventfd that portClose() signals, and written by a thread of its own that
+// waits on a second eventfd and, while the line is full, on the line's POLLOUT.
+//
+// Why a writer thread rather than the reader's poll watching POLLOUT too: the
+// reader may wait for room in the receive queue and, under a flood, reads
+// until the line is empty before it polls again, so writes would wait on the
+// window and on the far end's traffic. The writer starts with the first write,
+// so a port that only listens costs no thread, and idle it blocks in poll()
+// without a time-out: no wake-ups.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -10,6 +18,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -29,6 +38,11 @@ struct PosixLine {
   int lineFd = -1;
   int closeWakeFd = -1;  // eventfd: portClose() wakes the reader's poll with it
   std::thread reader;
+  bool exclusiveSet = false;  // this open set TIOCEXCL: only then does it clear it
+
+  // The writer, started by the first write after an open, joined by portClose().
+  int writerWakeFd = -1;  // eventfd: a write was queued, or portClose() drains
+  std::thread writer;
 };
 
 PosixLine g_line;
@@ -46,20 +60,111 @@ void setModemLines(int fd, unsigned long request) {
   }
 }
 
-// Releases the device; the caller has made sure no thread uses it any more.
-void releaseLine(int& fd) {
-  // Dropping what is still queued for output keeps close() from waiting on a line
-  // held by XOFF (the kernel would wait up to 30 s).
-  (void)::tcflush(fd, TCOFLUSH);
-  (void)::ioctl(fd, TIOCNXCL);  // on a pseudo-terminal the flag outlives the close
-  closeFd(fd);
+void signalWake(int fd) {
+  if (fd < 0) return;
+  const std::uint64_t one = 1;
+  (void)!::write(fd, &one, sizeof one);
 }
 
+void consumeWake(int fd) {
+  std::uint64_t count = 0;
+  (void)!::read(fd, &count, sizeof count);
+}
+
+// Releases the device; the caller has made sure no thread uses it any more.
+// `discardOutput`: bytes are left in the driver's output, which close() would
+// wait up to 30 s for on a line held by XOFF.
+void releaseLine(PosixLine& device, bool discardOutput) {
+  if (discardOutput) (void)::tcflush(device.lineFd, TCOFLUSH);
+  // On a pseudo-terminal the flag outlives the close.
+  if (device.exclusiveSet) (void)::ioctl(device.lineFd, TIOCNXCL);
+  device.exclusiveSet = false;
+  closeFd(device.lineFd);
+}
+
+// Undoes what this open acquired, and only that: a line whose lock or exclusive
+// flag belongs to another program is closed untouched (no flush, no TIOCNXCL).
 int failOpen(PortRecord& port, const std::string& devicePath, const std::string& why) {
-  if (g_line.lineFd >= 0) releaseLine(g_line.lineFd);
+  if (g_line.lineFd >= 0) releaseLine(g_line, false);
   closeFd(g_line.closeWakeFd);
   failOpenWith(port, devicePath, why);
   return 0;
+}
+
+// Bytes the driver holds for output, 0 when it cannot tell.
+std::size_t driverOutputPending(int fd) {
+  int pending = 0;
+  if (::ioctl(fd, TIOCOUTQ, &pending) != 0 || pending < 0) return 0;
+  return static_cast<std::size_t>(pending);
+}
+
+// Waits, in short steps, until the driver has sent its output or `closeBy` passed.
+bool waitForDriverOutput(int fd, std::chrono::steady_clock::time_point closeBy) {
+  using namespace std::chrono_literals;
+  while (driverOutputPending(fd) > 0) {
+    if (std::chrono::steady_clock::now() >= closeBy) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
+// Writer: writes `count` bytes in order until all went, `deadline` or the close's
+// deadline passed, or the line failed.
+void writeWithin(PortRecord& port, const PosixLine& device, const std::uint8_t* bytes,
+                 std::size_t count, std::chrono::steady_clock::time_point deadline) {
+  using Clock = std::chrono::steady_clock;
+  std::size_t written = 0;
+  while (written < count) {
+    const ssize_t sent = ::write(device.lineFd, bytes + written, count - written);
+    if (sent > 0) {
+      written += static_cast<std::size_t>(sent);
+      continue;
+    }
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return;
+    Clock::time_point closeBy;
+    if (outputCloseBy(port, closeBy)) deadline = std::min(deadline, closeBy);
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return;
+    enum { kWake, kLine };
+    pollfd watched[2] = {{device.writerWakeFd, POLLIN, 0}, {device.lineFd, POLLOUT, 0}};
+    const int ready = ::poll(watched, 2, static_cast<int>(std::min<long long>(left, 60000)));
+    if (ready < 0 && errno != EINTR) return;
+    if (ready <= 0) continue;
+    if (watched[kWake].revents != 0) consumeWake(device.writerWakeFd);  // the close may have begun
+    if ((watched[kLine].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return;
+  }
+}
+
+// The writer's body: queued writes, oldest first, until the close has drained them.
+void WriterThread(PortRecord* record, const PosixLine* line) {
+  PortRecord& port = *record;
+  const PosixLine& device = *line;
+  std::array<std::uint8_t, kPortOutputBytes> bytes;
+  for (;;) {
+    const PendingWrite next = peekWrite(port, bytes.data());
+    if (next.count == 0) {
+      if (next.closing) return;
+      pollfd wake{device.writerWakeFd, POLLIN, 0};
+      if (::poll(&wake, 1, -1) < 0 && errno != EINTR) return;  // cannot wait: the close drops the rest
+      consumeWake(device.writerWakeFd);
+      continue;
+    }
+    writeWithin(port, device, bytes.data(), next.count,
+                std::chrono::steady_clock::now() + std::chrono::milliseconds(next.timeoutMs));
+    finishWrite(port);
+  }
+}
+
+// portClose(): lets the writer send what is queued, within the close's deadline,
+// and ends it. True when nothing was left behind.
+bool drainOutput(PortRecord& port, PosixLine& device) {
+  const auto closeBy = beginOutputDrain(port, driverOutputPending(device.lineFd));
+  signalWake(device.writerWakeFd);
+  if (device.writer.joinable()) device.writer.join();
+  closeFd(device.writerWakeFd);
+  const bool queueSent = endOutput(port) == 0;
+  return waitForDriverOutput(device.lineFd, closeBy) && queueSent;
 }
 
 }  // namespace
@@ -83,7 +188,11 @@ int portOpen(const std::string& devicePath, PortReceiver* receiver) {
     const int error = errno == EWOULDBLOCK ? EBUSY : errno;
     return failOpen(port, devicePath, std::strerror(error));
   }
-  (void)::ioctl(device.lineFd, TIOCEXCL);
+  // Root opens past a flag someone else set (another program's, or one a killed
+  // holder left on a pseudo-terminal): not ours, so never ours to clear.
+  int alreadyExclusive = 0;
+  (void)::ioctl(device.lineFd, TIOCGEXCL, &alreadyExclusive);
+  device.exclusiveSet = alreadyExclusive == 0 && ::ioctl(device.lineFd, TIOCEXCL) == 0;
 
   switch (applyLineSettings(device.lineFd, port.line)) {
     case LineOutcome::kApplied:
@@ -99,6 +208,7 @@ int portOpen(const std::string& devicePath, PortReceiver* receiver) {
   if (device.closeWakeFd < 0) return failOpen(port, devicePath, std::strerror(errno));
 
   beginHandOff(port, receiver);
+  beginOutput(port);
   port.connected.store(true);
   try {
     device.reader = std::thread(ReaderThread, &port);
@@ -116,17 +226,31 @@ void portClose() {
   PosixLine& device = g_line;
   port.connected.store(false);
   stopHandOff(port);
-  if (device.closeWakeFd >= 0) {
-    const std::uint64_t one = 1;
-    (void)!::write(device.closeWakeFd, &one, sizeof one);
-  }
+  signalWake(device.closeWakeFd);
   if (device.reader.joinable()) device.reader.join();
   endHandOff(port);
   if (device.lineFd >= 0) {
+    const bool allSent = drainOutput(port, device);
     setModemLines(device.lineFd, TIOCMBIC);
-    releaseLine(device.lineFd);
+    releaseLine(device, !allSent);
   }
   closeFd(device.closeWakeFd);
+}
+
+bool wakeWriter(PortRecord& port) {
+  PosixLine& device = g_line;
+  if (!device.writer.joinable()) {
+    device.writerWakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (device.writerWakeFd < 0) return false;
+    try {
+      device.writer = std::thread(WriterThread, &port, &device);
+    } catch (const std::system_error&) {
+      closeFd(device.writerWakeFd);
+      return false;
+    }
+  }
+  signalWake(device.writerWakeFd);
+  return true;
 }
 
 int portRead(std::uint8_t* buffer, std::size_t max) {
@@ -137,31 +261,6 @@ int portRead(std::uint8_t* buffer, std::size_t max) {
     if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
     return -1;  // 0 is end of file: the line hung up; EIO likewise
   }
-}
-
-int portWrite(const std::uint8_t* bytes, std::size_t count) {
-  if (!g_port.connected.load()) return 0;
-  const int fd = g_line.lineFd;
-  using Clock = std::chrono::steady_clock;
-  const auto deadline =
-      Clock::now() + std::chrono::milliseconds(portWriteTimeoutMs(g_port.openBaud, count));
-  std::size_t written = 0;
-  while (written < count) {
-    const ssize_t sent = ::write(fd, bytes + written, count - written);
-    if (sent > 0) {
-      written += static_cast<std::size_t>(sent);
-      continue;
-    }
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return 0;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return 0;
-    pollfd room{fd, POLLOUT, 0};
-    const int ready = ::poll(&room, 1, static_cast<int>(std::min<long long>(left, 60000)));
-    if (ready < 0 && errno != EINTR) return 0;
-    if (ready > 0 && (room.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return 0;
-  }
-  return 1;
 }
 
 int ReaderThread(PortRecord* record) {

@@ -291,6 +291,7 @@ std::map<std::string, std::string> TerminalRun::environment() const {
       {"ASAN_OPTIONS", asan},
   };
   if (const char* ubsan = std::getenv("UBSAN_OPTIONS")) env["UBSAN_OPTIONS"] = ubsan;
+  for (const auto& [name, value] : extraEnvironment) env[name] = value;
   return env;
 }
 

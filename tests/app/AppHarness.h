@@ -100,6 +100,8 @@ class TerminalRun {
   std::optional<std::string> storeValue(const std::string& section, const std::string& name) const;
 
   std::map<std::string, std::string> environment() const;
+  // Added to environment() for the copies started from now on (e.g. TEVRA_HEARTBEAT_MS).
+  std::map<std::string, std::string> extraEnvironment;
   // Starts one more copy of the program.
   Process& start();
   Process& app() { return *processes_.back(); }

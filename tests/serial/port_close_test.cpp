@@ -3,16 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <cstdio>
-#include <cstdlib>
-#include <mutex>
 #include <thread>
 
 #include "serial/SerialPort.h"
 #include "tests/serial/PortFixture.h"
 #include "tests/support/Flood.h"
 #include "tests/support/PtyLine.h"
+#include "tests/serial/Watchdog.h"
 
 namespace tevra {
 namespace {
@@ -23,35 +20,7 @@ using testing::linePattern;
 using testing::PortFixture;
 using testing::PtyLine;
 using testing::threadCount;
-
-// Ends the process with a failure if the test is still running after `limit`,
-// so a deadlock fails the run instead of hanging it.
-class Watchdog {
- public:
-  explicit Watchdog(std::chrono::seconds limit)
-      : thread_([this, limit] {
-          std::unique_lock lock(mutex_);
-          if (!finished_.wait_for(lock, limit, [this] { return done_; })) {
-            std::fprintf(stderr, "watchdog: still running after %llds, a close deadlocked\n",
-                         static_cast<long long>(limit.count()));
-            std::_Exit(EXIT_FAILURE);
-          }
-        }) {}
-  ~Watchdog() {
-    {
-      std::lock_guard lock(mutex_);
-      done_ = true;
-    }
-    finished_.notify_one();
-    thread_.join();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable finished_;
-  bool done_ = false;
-  std::thread thread_;
-};
+using testing::Watchdog;
 
 // The far end sending as fast as the line takes it, until stopped.
 std::string floodBytes() {
@@ -106,6 +75,50 @@ TEST_F(PortCloseTest, CloseNeverDeadlocksAcrossManyOpensUnderAFlood) {
   }
   EXPECT_GT(ui_.byteCount, 0u);
   EXPECT_EQ(threadCount(), threadsBefore + 1);  // the watchdog's
+}
+
+// What was written just before the close goes out first: at 300 baud a few keys
+// take a while, and nothing of them may be thrown away.
+TEST_F(PortCloseTest, BytesWrittenJustBeforeTheCloseReachTheFarEnd) {
+  Watchdog watchdog(60s);
+  for (const std::uint32_t baud : {300u, 115200u}) {
+    SCOPED_TRACE(baud);
+    PtyLine pair;
+    openLine(pair.slavePath(), baud);
+    const auto keys = linePattern(20, baud);
+    ASSERT_EQ(portWrite(keys.data(), 12), 1);
+    ASSERT_EQ(portWrite(keys.data() + 12, 8), 1);
+    portClose();
+    EXPECT_EQ(pair.receive(keys.size(), 5s), keys);
+  }
+}
+
+// A far end that holds the line with XOFF and never lets go: the close gives up
+// on what waits after about 2 s (not the kernel's 30 s), drops it, and lets the
+// line go.
+TEST_F(PortCloseTest, CloseOfALineHeldByXoffEndsWithinAboutTwoSeconds) {
+  Watchdog watchdog(60s);
+  PtyLine pair;
+  openLine(pair.slavePath(), 300);
+  ASSERT_TRUE(pair.send({0x13, 'x'}));  // XOFF; the marker behind it proves it was taken
+  ASSERT_TRUE(ui_.pumpBytes(1));
+  const auto line = linePattern(200);
+  ASSERT_EQ(portWrite(line.data(), line.size()), 1);  // 12.8 s of time-out at 300 baud
+
+  const auto start = std::chrono::steady_clock::now();
+  portClose();
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, 1500ms) << "the close did not wait for the held bytes";
+  EXPECT_LT(took, 4s) << "the close waited on the held line";
+  EXPECT_EQ(portIsOpen(), 0);
+  EXPECT_TRUE(pair.waitFor(POLLIN, 5s)) << "the line was not let go";
+
+  // Opened again, the line starts with an empty output.
+  PtyLine second;
+  openLine(second.slavePath());
+  const auto fresh = linePattern(30, 500);
+  ASSERT_EQ(portWrite(fresh.data(), fresh.size()), 1);
+  EXPECT_EQ(second.receive(fresh.size()), fresh);
 }
 
 TEST_F(PortCloseTest, TermClosesAnOpenPort) {

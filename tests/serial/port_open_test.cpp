@@ -3,6 +3,7 @@
 
 #include <linux/capability.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 
@@ -107,6 +108,40 @@ TEST_F(PortOpenTest, EveryFailureLeavesThePortClosedWithNothingBehind) {
   EXPECT_EQ(::flock(after, LOCK_EX | LOCK_NB), 0);
   ::close(after);
   ::close(holder);
+}
+
+// Another program holds the line and has bytes on their way out. With flock and
+// TIOCEXCL our open fails; with TIOCEXCL alone root gets in. Either way its
+// exclusive flag stays set and its output stays in place.
+TEST_F(PortOpenTest, AFailedOpenLeavesTheHoldersLineAlone) {
+  for (const bool holderLocks : {true, false}) {
+    SCOPED_TRACE(holderLocks ? "flock and TIOCEXCL" : "TIOCEXCL alone");
+    PtyLine pair;
+    const int holder = ::open(pair.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    if (holderLocks) {
+      ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    }
+    ASSERT_EQ(::ioctl(holder, TIOCEXCL), 0);
+    // Written by the holder, not yet read by the far end: a flush would discard it.
+    // Letters only: the holder's line is in cooked mode.
+    std::vector<std::uint8_t> queued(300);
+    for (std::size_t i = 0; i < queued.size(); ++i) queued[i] = static_cast<std::uint8_t>('A' + i % 26);
+    ASSERT_EQ(::write(holder, queued.data(), queued.size()), static_cast<ssize_t>(queued.size()));
+
+    portSetLine(1, 9600, 8, Parity::kNone, StopBits::kOne);
+    if (holderLocks) {
+      EXPECT_EQ(portOpen(pair.slavePath(), &ui_), 0);
+      EXPECT_EQ(portFailureReason(), pair.slavePath() + ": Device or resource busy");
+    } else if (portOpen(pair.slavePath(), &ui_) != 0) {  // as root; a user's open fails
+      portClose();
+    }
+    int exclusive = 0;
+    ASSERT_EQ(::ioctl(holder, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 1) << "we cleared the holder's exclusive flag";
+    EXPECT_EQ(pair.receive(queued.size(), 2s), queued) << "we discarded the holder's output";
+    ::close(holder);
+  }
 }
 
 TEST_F(PortOpenTest, HoldsTheLineExclusivelyUntilClosed) {

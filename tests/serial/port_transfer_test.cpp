@@ -4,12 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "serial/SerialPort.h"
 #include "tests/serial/PortFixture.h"
 #include "tests/support/PtyLine.h"
+#include "tests/serial/Watchdog.h"
 
 namespace tevra {
 namespace {
@@ -120,9 +123,10 @@ TEST_F(PortTransferTest, NothingOfAClosedLineIsDeliveredAfterItsClose) {
   EXPECT_EQ(ui_.received, std::vector<std::uint8_t>(100, 'B'));
 }
 
-// The far end's XOFF holds the output; a write then gives up after its time-out
-// instead of freezing the window, and XON lets the next one through.
-TEST_F(PortTransferTest, WriteHeldByXoffReturnsZeroAfterItsTimeOut) {
+// The far end's XOFF holds the output: the write is taken at once, the window
+// goes on, and what of it has not gone when its time-out passes is dropped;
+// XON lets the next one through.
+TEST_F(PortTransferTest, WriteHeldByXoffIsTakenAtOnceAndDroppedAfterItsTimeOut) {
   const std::uint8_t xoff = 0x13;
   const std::uint8_t xon = 0x11;
   // The marker behind XOFF arriving proves the line took the XOFF.
@@ -130,10 +134,11 @@ TEST_F(PortTransferTest, WriteHeldByXoffReturnsZeroAfterItsTimeOut) {
   ASSERT_TRUE(ui_.pumpBytes(1));
   EXPECT_EQ(ui_.received, std::vector<std::uint8_t>{'x'});
 
-  const auto held = linePattern(100);
+  const auto held = linePattern(100);  // 100 ms of time-out at 115200 baud
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(portWrite(held.data(), held.size()), 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 20s) << "the write hung";
+  EXPECT_EQ(portWrite(held.data(), held.size()), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 50ms) << "the write waited on the line";
+  ui_.pumpFor(1s);  // well past the time-out
 
   ASSERT_TRUE(pair_.send({xon, 'y'}));
   ASSERT_TRUE(ui_.pumpBytes(2));
@@ -141,6 +146,45 @@ TEST_F(PortTransferTest, WriteHeldByXoffReturnsZeroAfterItsTimeOut) {
   EXPECT_EQ(portWrite(freed.data(), freed.size()), 1);
   // A pseudo-terminal takes nothing while stopped: only the second write arrives.
   EXPECT_EQ(pair_.receive(freed.size()), freed);
+  EXPECT_TRUE(pair_.receive(1, 200ms).empty()) << "the timed-out write went out after all";
+}
+
+// A 300-baud line held by XOFF while lines are written every tick: every write
+// returns at once, the output waits in a bounded queue that takes no more once
+// full, and on XON everything taken goes out, in order.
+TEST(PortHeldOutput, WritesReturnAtOnceAndGoOutInOrderOnXon) {
+  testing::Watchdog watchdog(120s, "a write or a close hung");
+  portInit();
+  PtyLine pair;
+  testing::UiLoop ui;
+  portSetLine(1, 300, 8, Parity::kNone, StopBits::kOne);
+  ASSERT_EQ(portOpen(pair.slavePath(), &ui), 1) << portFailureReason();
+  ASSERT_TRUE(pair.send({0x13, 'x'}));
+  ASSERT_TRUE(ui.pumpBytes(1));
+
+  const std::size_t lineBytes = 200;
+  std::vector<std::uint8_t> taken;
+  auto slowest = std::chrono::steady_clock::duration::zero();
+  int refused = 0;
+  for (std::size_t line = 0; line < 30; ++line) {
+    const auto bytes = linePattern(lineBytes, line * lineBytes);
+    const auto start = std::chrono::steady_clock::now();
+    const int result = portWrite(bytes.data(), bytes.size());
+    slowest = std::max(slowest, std::chrono::steady_clock::now() - start);
+    if (result == 1) {
+      taken.insert(taken.end(), bytes.begin(), bytes.end());
+    } else {
+      ++refused;
+    }
+    ui.pumpFor(5ms);  // the window's other work between ticks
+  }
+  EXPECT_LT(slowest, 50ms) << "a write waited on the held line";
+  EXPECT_EQ(taken.size(), kPortOutputBytes / lineBytes * lineBytes) << "the queue is not 4 KiB";
+  EXPECT_EQ(refused, 30 - static_cast<int>(kPortOutputBytes / lineBytes));
+
+  ASSERT_TRUE(pair.send({0x11}));
+  EXPECT_TRUE(pair.receive(taken.size()) == taken) << "bytes lost or out of order";
+  portTerm();
 }
 
 TEST(PortWriteTimeOut, IsNineteenThousandTwoHundredOverBaudMillisecondsPerByteAndNeverNone) {

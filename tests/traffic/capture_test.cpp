@@ -1,17 +1,23 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "tests/serial/Watchdog.h"
 #include "tests/traffic/TrafficFixture.h"
 
 namespace tevra {
@@ -137,6 +143,94 @@ TEST_F(CaptureFaultTest, ChunksArrivingWhileTheBoxIsUpRaiseNoOther) {
   receive("first");
 
   EXPECT_EQ(ui.errors.size(), 1u);
+}
+
+// A capture file that is a FIFO: the window must never wait for its reader.
+class CaptureFifoTest : public SessionFixture {
+ protected:
+  void SetUp() override {
+    // As the program does: a reader that leaves is a write error, not the end.
+    ::signal(SIGPIPE, SIG_IGN);
+    settings.captureFile = folder.file("capture.fifo");
+    ASSERT_EQ(::mkfifo(settings.captureFile.c_str(), 0600), 0) << std::strerror(errno);
+  }
+  void TearDown() override {
+    if (reader_ >= 0) ::close(reader_);
+  }
+
+  void openReader() { reader_ = ::open(settings.captureFile.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }
+  void closeReader() {
+    ::close(reader_);
+    reader_ = -1;
+  }
+  std::string readAll() {
+    std::string bytes;
+    char chunk[4096];
+    ssize_t n;
+    while ((n = ::read(reader_, chunk, sizeof chunk)) > 0) bytes.append(chunk, static_cast<std::size_t>(n));
+    return bytes;
+  }
+
+  testing::Watchdog watchdog_{std::chrono::seconds(60), "a capture into a FIFO hung"};
+  int reader_ = -1;
+};
+
+TEST_F(CaptureFifoTest, WithoutAReaderTheChunkIsSkippedSilently) {
+  receive("lost");
+  type("x");
+  EXPECT_TRUE(ui.errors.empty());
+  EXPECT_EQ(settings.termCapture, 1);
+
+  openReader();
+  receive("kept");
+  EXPECT_EQ(readAll(), "kept") << "the next chunk tries again";
+}
+
+// Readers that come and go while chunks are captured: a reader gone between the
+// open and the write is a broken pipe, reported like any write failure (once
+// until a write succeeds again); a reader gone before the open is a file that
+// cannot be opened, skipped silently. Nothing ends the program.
+TEST_F(CaptureFifoTest, ReadersThatLeaveAreWriteFailuresAndNeverEndTheProgram) {
+  std::atomic<bool> done{false};
+  std::thread readers([&] {
+    char chunk[4096];
+    for (int visit = 0; visit < 2000; ++visit) {
+      const int fd = ::open(settings.captureFile.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+      (void)!::read(fd, chunk, sizeof chunk);
+      ::close(fd);
+    }
+    done = true;
+  });
+  const std::string chunk(511, 'c');
+  int chunks = 0;
+  while (!done) {
+    receive(chunk);
+    ++chunks;
+  }
+  readers.join();
+  EXPECT_LT(ui.errors.size(), static_cast<std::size_t>(chunks));
+  for (const std::string& error : ui.errors) {
+    EXPECT_EQ(error, "Can't write to the capture file " + settings.captureFile + ": Broken pipe");
+  }
+  EXPECT_EQ(settings.termCapture, 1);
+}
+
+TEST_F(CaptureFifoTest, AReaderThatFallsBehindNeverStallsTheWindow) {
+  openReader();
+  const std::string chunk(511, 'c');
+  std::string sent;
+  for (int count = 0; count < 400; ++count) {  // 200 KB, more than a pipe holds
+    receive(chunk);
+    sent += chunk;
+  }
+  EXPECT_TRUE(ui.errors.empty()) << "a slow reader is not a failure";
+  const std::string got = readAll();
+  EXPECT_GT(got.size(), 0u);
+  EXPECT_LT(got.size(), sent.size()) << "what did not fit was dropped";
+  EXPECT_EQ(got, sent.substr(0, got.size())) << "what was written is the stream's start";
+
+  receive("after");
+  EXPECT_EQ(readAll(), "after") << "once there is room, chunks go in whole again";
 }
 
 // A small file system filled up and freed again by a filler file.

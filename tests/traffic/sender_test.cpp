@@ -1,9 +1,11 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <chrono>
 #include <filesystem>
 #include <ostream>
 #include <string>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "core/FileSender.h"
+#include "tests/serial/Watchdog.h"
 #include "tests/traffic/TrafficFixture.h"
 
 namespace tevra {
@@ -162,6 +165,50 @@ TEST_F(SenderTest, FileThatCannotBeOpenedSendsNothingSilently) {
   EXPECT_TRUE(ui.timerStarts.empty());
   EXPECT_TRUE(ui.errors.empty());
   EXPECT_TRUE(link.writes.empty());
+}
+
+// Files that never end (a device, a FIFO) are files that cannot be opened: a tick
+// would otherwise read them without end.
+TEST_F(SenderTest, AFileThatIsNotARegularFileSendsNothingSilently) {
+  testing::Watchdog watchdog(std::chrono::seconds(60), "the sender read a file without end");
+  const std::string fifo = folder.file("send.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string fedFifo = folder.file("fed.fifo");
+  ASSERT_EQ(::mkfifo(fedFifo.c_str(), 0600), 0);
+  const int reader = ::open(fedFifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const int writer = ::open(fedFifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(writer, 0);
+  ASSERT_EQ(::write(writer, "line\n", 5), 5);
+
+  for (const std::string& path : {std::string("/dev/zero"), fifo, fedFifo}) {
+    SCOPED_TRACE(path);
+    ui.openAnswer = path;
+    sender.start();
+    EXPECT_EQ(sender.sending(), 0);
+    sender.onTimer();
+  }
+  ::close(writer);
+  ::close(reader);
+  EXPECT_TRUE(ui.timerStarts.empty());
+  EXPECT_TRUE(ui.errors.empty());
+  EXPECT_TRUE(link.writes.empty());
+}
+
+// A line longer than a tick may read: its start goes out at once, the rest is
+// skipped a bounded step per tick, and the next line follows.
+TEST_F(SenderTest, ALineLongerThanATickMayReadIsSkippedInBoundedSteps) {
+  startWith(std::string(3 * FileSender::kMaxReadPerTick, 'z') + "\nnext\n");
+  sender.onTimer();
+  ASSERT_EQ(link.writes, std::vector<std::string>{std::string(198, 'z') + "\r\n"});
+  int quietTicks = 0;
+  while (link.writes.size() == 1 && quietTicks < 100) {
+    sender.onTimer();
+    if (link.writes.size() == 1) ++quietTicks;
+  }
+  EXPECT_GE(quietTicks, 2) << "more than one tick's reading in one tick";
+  EXPECT_EQ(link.writes, (std::vector<std::string>{std::string(198, 'z') + "\r\n", "next\r\n"}));
+  sender.onTimer();
+  EXPECT_EQ(sender.sending(), 0);
 }
 
 TEST_F(SenderTest, WritersThatLockAreKeptOutWhileSending) {

@@ -14,7 +14,7 @@ int portOpen(const std::string& devicePath, PortReceiver* /*receiver*/) {
 
 void portClose() {}
 
-int portWrite(const std::uint8_t* /*bytes*/, std::size_t /*count*/) { return 0; }
+bool wakeWriter(PortRecord& /*port*/) { return false; }
 
 int portRead(std::uint8_t* /*buffer*/, std::size_t /*max*/) { return -1; }
 
