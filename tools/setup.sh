@@ -13,6 +13,8 @@ PACKAGES=(
   libwxgtk3.2-dev fonts-liberation
   # running the shell headless, driving it, looking at it
   xvfb xauth xdotool x11-utils imagemagick
+  # reading the screen's pixels (line-to-screen latency)
+  python3-xlib
   # peer comparison
   python3
 )
