@@ -78,9 +78,11 @@ void TerminalCanvas::flush() {
   if (allDirty_) {
     Refresh(false);
     ++counters_.refreshes;
+    lastRefresh_ = std::chrono::steady_clock::now();
   } else if (!dirty_.IsEmpty()) {
     RefreshRect(dirty_, false);
     ++counters_.refreshes;
+    lastRefresh_ = std::chrono::steady_clock::now();
   }
   allDirty_ = false;
   dirty_ = wxRect();
@@ -150,8 +152,13 @@ void TerminalCanvas::markAllDirty() {
   scheduleFlush();
 }
 
+// The flush runs from the timer even when it is due now: the rest of the
+// changes of the same block or keystroke go with it.
 void TerminalCanvas::scheduleFlush() {
-  if (!frameTimer_.IsRunning()) frameTimer_.StartOnce(kFrameIntervalMs);
+  if (frameTimer_.IsRunning()) return;
+  using namespace std::chrono;
+  const auto since = duration_cast<milliseconds>(steady_clock::now() - lastRefresh_).count();
+  frameTimer_.StartOnce(static_cast<int>(std::clamp<long long>(kFrameIntervalMs - since, 0, kFrameIntervalMs)));
 }
 
 wxRect TerminalCanvas::caretRect() const { return wxRect(caretPos_, caretSize_); }

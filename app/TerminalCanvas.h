@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <functional>
 
 #include <wx/timer.h>
@@ -14,12 +15,14 @@ namespace tevra::app {
 
 // The main window's client area: paints the grid, owns the two scroll bars
 // and the caret, and passes typed characters on. As the view's ViewWindow it
-// only records what changed; one refresh per frame interval hands the result
-// to the toolkit, so a flood of received bytes costs a few repaints, not
+// only records what changed and hands the result to the toolkit at most once
+// per frame interval: the first change after a quiet spell at once (an echo
+// shows as soon as it arrives), later ones when the interval since the last
+// refresh is over, so a flood of received bytes costs a few repaints, not
 // thousands of invalidations.
 class TerminalCanvas : public wxWindow, public ViewWindow {
  public:
-  // The pause between a change and its refresh: about one frame.
+  // The least time between two refreshes: about one frame.
   static constexpr int kFrameIntervalMs = 20;
 
   TerminalCanvas(wxWindow* parent, const ScreenBuffer& screen, RunCounters& counters);
@@ -89,6 +92,7 @@ class TerminalCanvas : public wxWindow, public ViewWindow {
   wxRect dirty_;
   bool allDirty_ = false;
   FrameTimer frameTimer_{*this};
+  std::chrono::steady_clock::time_point lastRefresh_{};
 
   bool caretExists_ = false;
   bool caretVisible_ = false;
