@@ -3,6 +3,7 @@
 #include <array>
 #include <chrono>
 #include <functional>
+#include <optional>
 
 #include <wx/timer.h>
 #include <wx/window.h>
@@ -64,11 +65,13 @@ class TerminalCanvas : public wxWindow, public ViewWindow {
     TerminalCanvas& canvas_;
   };
 
-  void markDirty(const wxRect& rect);
+  void addDirty(const Rect& rect);
+  void addDirty(const wxRect& rect);
   void markAllDirty();
   void scheduleFlush();
   wxRect caretRect() const;
   void paintCaret(wxDC& dc);
+  static void drawText(wxDC& dc, const wxString& text, int x, int y);
 
   void onPaint(wxPaintEvent& event);
   void onEraseBackground(wxEraseEvent& event);
@@ -89,9 +92,11 @@ class TerminalCanvas : public wxWindow, public ViewWindow {
   bool glyphsReady_ = false;
 
   PendingBar bars_[2];  // horizontal, vertical
-  wxRect dirty_;
+  Rect dirty_;  // empty while left == right
   bool allDirty_ = false;
+  std::optional<wxRect> caretRefreshed_;  // the caret as last handed to the toolkit
   FrameTimer frameTimer_{*this};
+  bool flushScheduled_ = false;
   std::chrono::steady_clock::time_point lastRefresh_{};
 
   bool caretExists_ = false;
