@@ -49,6 +49,11 @@ TerminalCanvas::TerminalCanvas(wxWindow* parent, const ScreenBuffer& screen, Run
       font_(chooseCellFont()) {
   SetBackgroundStyle(wxBG_STYLE_PAINT);
   SetCursor(*wxSTANDARD_CURSOR);
+  // Every paint's DC starts from the window's font and colours: without
+  // them set, each one asks the toolkit's style machinery for its defaults.
+  SetOwnFont(font_);
+  SetOwnForegroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOWTEXT));
+  SetOwnBackgroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW));
 }
 
 void TerminalCanvas::attach(Viewport& viewport, std::function<void(int)> typed) {
