@@ -263,7 +263,7 @@ def latency_block(s, scen, n, rng):
 def cpu_block(s, scen):
     _, rate, secs = scen.split(":")
     rate, secs = rate_value(rate), float(secs)
-    path, _ = pb.payload("text", int(rate * secs) + 65536)
+    path, _ = pb.payload("text", int(rate * (secs + 1.0)) + 65536)
     # the first second of the run is not counted: a program may settle
     writer = s.pacer(rate, path, secs + 1.0)
     time.sleep(1.0)
