@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <wx/dcclient.h>
+#include <wx/graphics.h>
 #include <wx/settings.h>
 
 #include "app/CellFont.h"
@@ -47,6 +48,11 @@ TerminalCanvas::TerminalCanvas(wxWindow* parent, const ScreenBuffer& screen, Run
       font_(chooseCellFont()) {
   SetBackgroundStyle(wxBG_STYLE_PAINT);
   SetCursor(*wxSTANDARD_CURSOR);
+  // Every paint's DC starts from the window's font and colours: without
+  // them set, each one asks the toolkit's style machinery for its defaults.
+  SetOwnFont(font_);
+  SetOwnForegroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOWTEXT));
+  SetOwnBackgroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW));
 }
 
 void TerminalCanvas::attach(Viewport& viewport, std::function<void(int)> typed) {
@@ -56,12 +62,14 @@ void TerminalCanvas::attach(Viewport& viewport, std::function<void(int)> typed) 
 
 void TerminalCanvas::detach() {
   frameTimer_.Stop();
+  flushScheduled_ = false;
   viewport_ = nullptr;
   typed_ = nullptr;
 }
 
 void TerminalCanvas::flush() {
   frameTimer_.Stop();
+  flushScheduled_ = false;
   for (ScrollBar bar : {ScrollBar::Horizontal, ScrollBar::Vertical}) {
     PendingBar& pending = bars_[indexOf(bar)];
     if (!pending.changed) continue;
@@ -74,15 +82,24 @@ void TerminalCanvas::flush() {
       SetScrollbar(orientation, pos, 1, pending.max + 1);
     }
   }
-  if (allDirty_) {
-    Refresh(false);
+  // The caret's cells: where it was last handed over and where it is now.
+  const std::optional<wxRect> caret = caretVisible() ? std::optional(caretRect()) : std::nullopt;
+  if (caret != caretRefreshed_) {
+    if (caretRefreshed_) addDirty(*caretRefreshed_);
+    if (caret) addDirty(*caret);
+    caretRefreshed_ = caret;
+  }
+  if (allDirty_ || dirty_.left < dirty_.right) {
+    if (allDirty_) {
+      Refresh(false);
+    } else {
+      RefreshRect(wxRect(dirty_.left, dirty_.top, dirty_.right - dirty_.left, dirty_.bottom - dirty_.top), false);
+    }
     ++counters_.refreshes;
-  } else if (!dirty_.IsEmpty()) {
-    RefreshRect(dirty_, false);
-    ++counters_.refreshes;
+    lastRefresh_ = std::chrono::steady_clock::now();
   }
   allDirty_ = false;
-  dirty_ = wxRect();
+  dirty_ = Rect{};
 }
 
 void TerminalCanvas::setScrollRange(ScrollBar bar, int /*min*/, int max, bool /*redraw*/) {
@@ -103,11 +120,14 @@ void TerminalCanvas::setScrollPos(ScrollBar bar, int pos, bool /*redraw*/) {
 void TerminalCanvas::scrollContents(int /*dx*/, int /*dy*/) { markAllDirty(); }
 
 void TerminalCanvas::invalidateRect(const Rect& rect, bool /*erase*/) {
-  markDirty(wxRect(wxPoint(rect.left, rect.top), wxPoint(rect.right - 1, rect.bottom - 1)));
+  if (!allDirty_) addDirty(rect);
+  scheduleFlush();
 }
 
 void TerminalCanvas::invalidateAll(bool /*erase*/) { markAllDirty(); }
 
+// The caret's cells are marked when the next refresh goes out: a flood moves
+// it once per byte, and only where it ends up matters.
 void TerminalCanvas::createCaret(int width, int height) {
   caretExists_ = true;
   caretVisible_ = false;
@@ -115,22 +135,21 @@ void TerminalCanvas::createCaret(int width, int height) {
 }
 
 void TerminalCanvas::setCaretPos(int x, int y) {
-  if (caretPos_ == wxPoint(x, y)) return;
-  if (caretVisible()) markDirty(caretRect());
+  if (caretPos_.x == x && caretPos_.y == y) return;
   caretPos_ = wxPoint(x, y);
-  if (caretVisible()) markDirty(caretRect());
+  if (caretVisible()) scheduleFlush();
 }
 
 void TerminalCanvas::showCaret() {
   if (!caretExists_ || caretVisible_) return;
   caretVisible_ = true;
-  markDirty(caretRect());
+  scheduleFlush();
 }
 
 void TerminalCanvas::hideCaret() {
   if (!caretVisible()) return;
   caretVisible_ = false;
-  markDirty(caretRect());
+  scheduleFlush();
 }
 
 void TerminalCanvas::destroyCaret() {
@@ -138,10 +157,19 @@ void TerminalCanvas::destroyCaret() {
   caretExists_ = false;
 }
 
-void TerminalCanvas::markDirty(const wxRect& rect) {
-  if (allDirty_) return;
-  dirty_ = dirty_.IsEmpty() ? rect : dirty_.Union(rect);
-  scheduleFlush();
+void TerminalCanvas::addDirty(const Rect& rect) {
+  if (dirty_.left >= dirty_.right) {
+    dirty_ = rect;
+    return;
+  }
+  dirty_.left = std::min(dirty_.left, rect.left);
+  dirty_.top = std::min(dirty_.top, rect.top);
+  dirty_.right = std::max(dirty_.right, rect.right);
+  dirty_.bottom = std::max(dirty_.bottom, rect.bottom);
+}
+
+void TerminalCanvas::addDirty(const wxRect& rect) {
+  addDirty(Rect{rect.x, rect.y, rect.x + rect.width, rect.y + rect.height});
 }
 
 void TerminalCanvas::markAllDirty() {
@@ -149,8 +177,14 @@ void TerminalCanvas::markAllDirty() {
   scheduleFlush();
 }
 
+// The flush runs from the timer even when it is due now: the rest of the
+// changes of the same block or keystroke go with it.
 void TerminalCanvas::scheduleFlush() {
-  if (!frameTimer_.IsRunning()) frameTimer_.StartOnce(kFrameIntervalMs);
+  if (flushScheduled_) return;
+  flushScheduled_ = true;
+  using namespace std::chrono;
+  const auto since = duration_cast<milliseconds>(steady_clock::now() - lastRefresh_).count();
+  frameTimer_.StartOnce(static_cast<int>(std::clamp<long long>(kFrameIntervalMs - since, 0, kFrameIntervalMs)));
 }
 
 wxRect TerminalCanvas::caretRect() const { return wxRect(caretPos_, caretSize_); }
@@ -171,22 +205,28 @@ void TerminalCanvas::onPaint(wxPaintEvent& /*event*/) {
   }
   dc.SetTextForeground(text);
   dc.SetTextBackground(background);
-  dc.SetBackgroundMode(wxBRUSHSTYLE_SOLID);
+  // The cleared background already stands behind every glyph: drawing the
+  // text opaque would only measure each row a second time.
+  dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
 
   const wxSize client = GetClientSize();
   const CellRange cells = viewport_->visibleCells(Rect{0, 0, client.x, client.y});
-  const int count = cells.lastCol - cells.firstCol + 1;
-  if (count > 0) {
-    wxString line;
-    for (int row = cells.firstRow; row <= cells.lastRow; ++row) {
-      const std::uint8_t* bytes = screen_.rowData(row);
-      line.clear();
-      for (int column = cells.firstCol; column <= cells.lastCol; ++column) line += glyphs_[bytes[column]];
-      const int x = cells.firstCol * kCellWidth - viewport_->hpos();
-      const int y = row * kCellHeight - viewport_->vpos();
-      wxDCClipper clip(dc, wxRect(x, y, kCellWidth * count, kCellHeight));
-      dc.DrawText(line, x, y);
-    }
+  // Rows outside the damaged part would be clipped away, and trailing blanks
+  // are the background already: neither is drawn.
+  const wxRect damaged = GetUpdateRegion().GetBox();
+  const int x = cells.firstCol * kCellWidth - viewport_->hpos();
+  wxString line;
+  for (int row = cells.firstRow; row <= cells.lastRow; ++row) {
+    const int y = row * kCellHeight - viewport_->vpos();
+    if (y + kCellHeight <= damaged.GetTop() || y > damaged.GetBottom()) continue;
+    const std::uint8_t* bytes = screen_.rowData(row);
+    int last = cells.lastCol;
+    while (last >= cells.firstCol && bytes[last] == ' ') --last;
+    if (last < cells.firstCol) continue;
+    line.clear();
+    for (int column = cells.firstCol; column <= last; ++column) line += glyphs_[bytes[column]];
+    wxDCClipper clip(dc, wxRect(x, y, kCellWidth * (last - cells.firstCol + 1), kCellHeight));
+    drawText(dc, line, x, y);
   }
   if (caretVisible()) paintCaret(dc);
 }
@@ -208,7 +248,18 @@ void TerminalCanvas::paintCaret(wxDC& dc) {
   dc.SetBrush(wxBrush(text));
   dc.SetPen(*wxTRANSPARENT_PEN);
   dc.DrawRectangle(cell);
-  dc.DrawText(wxString(glyph), cell.x, cell.y);
+  drawText(dc, wxString(glyph), cell.x, cell.y);
+}
+
+// The toolkit's DC measures every string it draws, for a bounding box
+// nothing here reads: its graphics context, where there is one, draws
+// without measuring (it has the DC's font and colour already).
+void TerminalCanvas::drawText(wxDC& dc, const wxString& text, int x, int y) {
+  if (wxGraphicsContext* context = dc.GetGraphicsContext()) {
+    context->DrawText(text, x, y);
+  } else {
+    dc.DrawText(text, x, y);
+  }
 }
 
 void TerminalCanvas::onEraseBackground(wxEraseEvent& /*event*/) {}

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <functional>
+#include <optional>
 
 #include <wx/timer.h>
 #include <wx/window.h>
@@ -14,12 +16,14 @@ namespace tevra::app {
 
 // The main window's client area: paints the grid, owns the two scroll bars
 // and the caret, and passes typed characters on. As the view's ViewWindow it
-// only records what changed; one refresh per frame interval hands the result
-// to the toolkit, so a flood of received bytes costs a few repaints, not
+// only records what changed and hands the result to the toolkit at most once
+// per frame interval: the first change after a quiet spell at once (an echo
+// shows as soon as it arrives), later ones when the interval since the last
+// refresh is over, so a flood of received bytes costs a few repaints, not
 // thousands of invalidations.
 class TerminalCanvas : public wxWindow, public ViewWindow {
  public:
-  // The pause between a change and its refresh: about one frame.
+  // The least time between two refreshes: about one frame.
   static constexpr int kFrameIntervalMs = 20;
 
   TerminalCanvas(wxWindow* parent, const ScreenBuffer& screen, RunCounters& counters);
@@ -61,11 +65,13 @@ class TerminalCanvas : public wxWindow, public ViewWindow {
     TerminalCanvas& canvas_;
   };
 
-  void markDirty(const wxRect& rect);
+  void addDirty(const Rect& rect);
+  void addDirty(const wxRect& rect);
   void markAllDirty();
   void scheduleFlush();
   wxRect caretRect() const;
   void paintCaret(wxDC& dc);
+  static void drawText(wxDC& dc, const wxString& text, int x, int y);
 
   void onPaint(wxPaintEvent& event);
   void onEraseBackground(wxEraseEvent& event);
@@ -86,9 +92,12 @@ class TerminalCanvas : public wxWindow, public ViewWindow {
   bool glyphsReady_ = false;
 
   PendingBar bars_[2];  // horizontal, vertical
-  wxRect dirty_;
+  Rect dirty_;  // empty while left == right
   bool allDirty_ = false;
+  std::optional<wxRect> caretRefreshed_;  // the caret as last handed to the toolkit
   FrameTimer frameTimer_{*this};
+  bool flushScheduled_ = false;
+  std::chrono::steady_clock::time_point lastRefresh_{};
 
   bool caretExists_ = false;
   bool caretVisible_ = false;

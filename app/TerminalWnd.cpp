@@ -120,6 +120,9 @@ bool TerminalWnd::create() {
     return false;
   }
   SetIcon(wxIcon(kIcon103Xpm));
+  // The canvas covers the whole client area: erasing the frame under it on
+  // every repaint would only cost a device context and a style look-up.
+  SetBackgroundStyle(wxBG_STYLE_PAINT);
   canvas_ = new TerminalCanvas(this, screen_, counters_);
   viewport_ = std::make_unique<Viewport>(screen_, *canvas_, [this] { return link_.isOpen(); });
   screen_.setObserver(viewport_.get());

@@ -15,6 +15,8 @@ PACKAGES=(
   libwxgtk3.2-dev fonts-liberation adwaita-icon-theme
   # running the shell headless, under a window manager, driving it, looking at it
   xvfb xauth xdotool x11-utils imagemagick openbox
+  # reading the screen's pixels (line-to-screen latency)
+  python3-xlib
   # peer comparison; the real-driver test guest (tests/vm/vmrun.py)
   python3
   qemu-system-x86 busybox-static
