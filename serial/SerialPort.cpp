@@ -117,6 +117,43 @@ DrainResult drainLine(PortRecord& port) {
   }
 }
 
+LineUse::LineUse(PortRecord& port) : port_(port) {
+  std::lock_guard lock(port_.lineMutex);
+  held_ = port_.lineUp;
+  if (held_) ++port_.lineUsers;
+}
+
+LineUse::~LineUse() {
+  if (!held_) return;
+  std::lock_guard lock(port_.lineMutex);
+  if (--port_.lineUsers == 0) port_.lineIdle.notify_all();
+}
+
+void lineUp(PortRecord& port) {
+  std::lock_guard lock(port.lineMutex);
+  port.lineUp = true;
+}
+
+void lineDown(PortRecord& port) {
+  std::unique_lock lock(port.lineMutex);
+  port.lineUp = false;
+  port.lineIdle.wait(lock, [&] { return port.lineUsers == 0; });
+}
+
+bool followHangUp(PortRecord& port, LineReconnector& os) {
+  queueError(port);
+  lineDown(port);
+  const bool mayComeBack = os.letGo();
+  bool reopened = false;
+  while (!reopened && port.connected.load()) {
+    if (os.waitForDevice() == LineReconnector::Wake::kStop) break;
+    reopened = mayComeBack && port.connected.load() && os.reopen();
+  }
+  os.stopWatching();
+  if (reopened) lineUp(port);
+  return reopened;
+}
+
 void portInit() {
   portTerm();
   g_port.line = LineParameters{0, 0, 0, Parity::kNone, StopBits::kOne};
