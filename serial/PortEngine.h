@@ -19,9 +19,6 @@
 //
 // Guarding.
 //   - line, openBaud, failureReason: UI thread only.
-//   - openedPath, openedLine: written by portOpen() before the reader starts,
-//     then only read until portClose() has joined it.
-//   - lineUp, lineUsers: lineMutex (see "The line handle and writers" below).
 //   - connected: written by the UI thread only, read by the reader between waits.
 //   - everything under "hand-off": queueMutex. The one exception is the bytes of
 //     the free slot drainLine() reads into: the reader fills them unlocked and
@@ -32,14 +29,11 @@
 // Open and close, as the OS half must order them:
 //   portOpen:  portTerm(); failureReason cleared; open the line and its close
 //              wake-up (a failure: undo, failOpenWith(), return 0);
-//              openedPath, openedLine = the path and line; lineUp();
 //              beginHandOff(receiver); connected = true; start the reader
-//              (a failure: connected = false, lineDown(), undo, return 0);
+//              (a failure: connected = false, undo, return 0);
 //              openBaud = line.baud; raise DTR and RTS; return 1.
 //   portClose: connected = false; stopHandOff(); wake the reader's wait; join
-//              the reader; endHandOff(); lineDown(); if the line is open (it
-//              is not while waiting for a device that hung up): drop DTR and
-//              RTS, close it.
+//              the reader; endHandOff(); drop DTR and RTS; close the line.
 // The reader never waits on the UI thread except for room in the queue, and
 // stopHandOff() ends that wait, so portClose() cannot wait on a reader that
 // waits on it.
@@ -70,12 +64,35 @@
 //             waited for: that name goes to the next, unrelated pair.
 // followHangUp() runs this; the OS half gives it the steps (LineReconnector).
 // portClose() or portOpen() at any moment ends the wait: the close wake-up.
+// What open and close add for it:
+//   portOpen:  once the line is open, before the reader starts: openedPath,
+//              openedLine = the path and line; lineUp(). If the reader does
+//              not start: lineDown() before the line is closed.
+//   portClose: after the reader was joined: lineDown(); then only if the line
+//              is open (it is not while the device was awaited) drop DTR and
+//              RTS and close it.
+// Guarding: openedPath and openedLine are written by portOpen() before the
+// reader starts, then only read until portClose() has joined it; lineUp and
+// lineUsers by lineMutex.
+//   POSIX: a hang-up is POLLHUP/POLLERR or a read of 0 or EIO; the wait is
+//          poll() on inotify (the path's folder and its link target's), a
+//          500 ms tick and the close eventfd.
+//   Win32: a hang-up is a failed WaitCommEvent/ReadFile/ClearCommError (an
+//          unplugged adapter answers ERROR_ACCESS_DENIED, ERROR_BAD_COMMAND or
+//          ERROR_OPERATION_ABORTED); letGo() is CloseHandle(); the wait is
+//          WaitForSingleObject() on the close event with a 500 ms time-out;
+//          reopen() is portOpen()'s CreateFileA and SetCommState steps.
 //
 // The line handle and writers. The reader alone changes the OS half's handle
 // while the port is open, so a writer (the UI thread today, a writer thread
 // tomorrow) must hold a LineUse for as long as it uses the handle: the handle
 // it reads after a LineUse that is true stays open and unchanged until the
-// LineUse ends. A false LineUse means the line is down: the write fails at once.
+// LineUse ends. A false LineUse means the line is down: the write fails at once
+// (what was to be written is dropped, as on a dead line). Take a LineUse per
+// write (or per chunk), read the handle after it, never cache the handle
+// across LineUses, and never wait on the reader while holding one: the reader
+// waits in lineDown() for every LineUse to end. A write on a hung-up line
+// fails at once, so that wait is short; it is bounded by the write time-out.
 // portOpen() brings the line up before the reader starts; portClose() takes it
 // down (lineDown()) before it closes the handle.
 
@@ -103,6 +120,16 @@ struct PortRecord {
   std::uint32_t openBaud = 0;  // the rate the open line runs at, for write time-outs
   std::string failureReason;
 
+  // The line behind the open port, which may hang up and come back.
+  // openedPath and openedLine: set by portOpen() before the reader starts, then
+  // read only, by the reader when it reopens. The rest is guarded by lineMutex.
+  std::string openedPath;
+  LineParameters openedLine;
+  std::mutex lineMutex;
+  std::condition_variable lineIdle;  // lineUsers fell to 0
+  bool lineUp = false;               // the OS half's line handle is open and usable
+  int lineUsers = 0;                 // LineUse holders
+
   // The hand-off to the UI thread, guarded by queueMutex.
   std::mutex queueMutex;
   std::condition_variable roomFreed;
@@ -114,16 +141,6 @@ struct PortRecord {
   bool wakePending = false;      // the UI thread was woken and has not yet drained
   bool stopping = false;         // portClose() began: the reader must leave
   std::uint64_t generation = 0;  // one per open and per close: stale deliveries stop
-
-  // The line behind the open port, which may hang up and come back.
-  // openedPath and openedLine: set by portOpen() before the reader starts, then
-  // read only, by the reader when it reopens. The rest is guarded by lineMutex.
-  std::string openedPath;
-  LineParameters openedLine;
-  std::mutex lineMutex;
-  std::condition_variable lineIdle;  // lineUsers fell to 0
-  bool lineUp = false;               // the OS half's line handle is open and usable
-  int lineUsers = 0;                 // LineUse holders
 };
 
 // The one port of the process.
