@@ -164,15 +164,6 @@ void stopHandOff(PortRecord& port);
 // nothing of the closed port is delivered.
 void endHandOff(PortRecord& port);
 
-enum class DrainResult { kEmpty, kFailed, kClosing };
-// Reader thread: reads blocks with portRead() into the queue until nothing
-// more is waiting (the UI thread is woken for what was read), the read fails,
-// or the port is closing.
-DrainResult drainLine(PortRecord& port);
-// Reader thread: the line failed; the UI thread hears it once, after the
-// blocks before it.
-void queueError(PortRecord& port);
-
 // A writer's hold on the line handle: while it is true the handle stays open
 // and unchanged. Hold it only for the time of one write.
 class LineUse {
@@ -219,5 +210,14 @@ class LineReconnector {
 // come back and takes it up again. True with the line up again; false once the
 // port is closing.
 bool followHangUp(PortRecord& port, LineReconnector& os);
+
+enum class DrainResult { kEmpty, kFailed, kClosing };
+// Reader thread: reads blocks with portRead() into the queue until nothing
+// more is waiting (the UI thread is woken for what was read), the read fails,
+// or the port is closing.
+DrainResult drainLine(PortRecord& port);
+// Reader thread: the line failed; the UI thread hears it once, after the
+// blocks before it.
+void queueError(PortRecord& port);
 
 }  // namespace tevra

@@ -103,20 +103,6 @@ void queueError(PortRecord& port) {
   if (toWake) toWake->portWake();
 }
 
-DrainResult drainLine(PortRecord& port) {
-  for (;;) {
-    PortRecord::ReceivedBlock* slot = claimFreeSlot(port);
-    if (slot == nullptr) return DrainResult::kClosing;
-    const int got = portRead(slot->bytes.data(), kPortBlockBytes);
-    if (got < 0) return DrainResult::kFailed;
-    if (got == 0) {
-      wakeForQueued(port);
-      return DrainResult::kEmpty;
-    }
-    commitSlot(port, static_cast<std::size_t>(got));
-  }
-}
-
 LineUse::LineUse(PortRecord& port) : port_(port) {
   std::lock_guard lock(port_.lineMutex);
   held_ = port_.lineUp;
@@ -152,6 +138,20 @@ bool followHangUp(PortRecord& port, LineReconnector& os) {
   os.stopWatching();
   if (reopened) lineUp(port);
   return reopened;
+}
+
+DrainResult drainLine(PortRecord& port) {
+  for (;;) {
+    PortRecord::ReceivedBlock* slot = claimFreeSlot(port);
+    if (slot == nullptr) return DrainResult::kClosing;
+    const int got = portRead(slot->bytes.data(), kPortBlockBytes);
+    if (got < 0) return DrainResult::kFailed;
+    if (got == 0) {
+      wakeForQueued(port);
+      return DrainResult::kEmpty;
+    }
+    commitSlot(port, static_cast<std::size_t>(got));
+  }
 }
 
 void portInit() {
