@@ -42,6 +42,7 @@ QEMU = "qemu-system-x86_64"
 BUSYBOX = "/bin/busybox"
 MODULES = ["usb-common", "usbcore", "xhci-hcd", "xhci-pci", "usbserial", "ftdi_sio"]
 USB_ADAPTER = {"driver": "usb-serial", "id": "ftdi", "bus": "xhci.0", "chardev": "modem-usb"}
+MODEM_UART_BACKEND = None  # set with the socket folder: the UART's end of the null modem, listening
 INIT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "init")
 
 
@@ -269,6 +270,9 @@ def accept(server, qemu, deadline):
 def qemu_command(kernel, initrd, folder, vcpus, guest_limit):
     def sock(name):
         return os.path.join(folder, name)
+    global MODEM_UART_BACKEND
+    MODEM_UART_BACKEND = {"type": "socket", "data": {
+        "addr": {"type": "unix", "data": {"path": sock("modem")}}, "server": True, "wait": False}}
     return [
         QEMU, "-machine", "q35", "-accel", "tcg", "-smp", str(vcpus), "-m", "512",
         "-nodefaults", "-display", "none", "-no-reboot", "-no-user-config",
@@ -290,15 +294,32 @@ def qemu_command(kernel, initrd, folder, vcpus, guest_limit):
     ]
 
 
+def wait_connected(qmp, chardev, deadline):
+    """Waits until the socket chardev `chardev` is connected again (it retries each second)."""
+    while time.monotonic() < deadline:
+        for device in qmp.command("query-chardev"):
+            if device["label"] == chardev and not device["filename"].startswith("disconnected"):
+                return
+        time.sleep(0.05)
+    raise RuntimeError(f"{chardev} did not reconnect")
+
+
 def handle_control(line, qmp, qemu, deadline):
     """One request from the guest; the reply line to send back."""
     try:
         if line == "unplug":
+            # QEMU 7.2 can crash (usb_wakeup on the removed adapter) when null-modem
+            # bytes reach the adapter as it goes: the UART's end is cut off first,
+            # as an unplugged cable would be, and the adapter removed once quiet.
+            qmp.command("chardev-change", id="modem-uart", backend={"type": "null", "data": {}})
+            time.sleep(0.1)
             qmp.command("device_del", id=USB_ADAPTER["id"])
             qmp.wait_event("DEVICE_DELETED", USB_ADAPTER["id"], min(deadline, time.monotonic() + 10))
             return "unplugged"
         if line == "plug":
             qmp.command("device_add", **USB_ADAPTER)
+            qmp.command("chardev-change", id="modem-uart", backend=MODEM_UART_BACKEND)
+            wait_connected(qmp, "modem-usb", min(deadline, time.monotonic() + 5))
             return "plugged"
         return f"error unknown request {line!r}"
     except (RuntimeError, OSError) as error:
