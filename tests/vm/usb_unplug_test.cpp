@@ -111,7 +111,7 @@ TEST_F(UsbUnplugTest, UnplugMidFloodIsReportedOnceAndCostsNothingAfter) {
   const long cpuBefore = cpuMicros();
   ASSERT_FALSE(pumpInTurns([] { return false; }, 1s));
   const long idleCpu = cpuMicros() - cpuBefore;
-  EXPECT_LT(idleCpu, 50000) << "the reader spins on the unplugged line";
+  EXPECT_LT(idleCpu, 200000) << "the reader spins on the unplugged line";  // a spin costs ~1 s
   EXPECT_EQ(ui_.errors, 1);
   EXPECT_LT(longestTurnMs_, 500) << "the UI thread was held up";
   EXPECT_EQ(portIsOpen(), 1) << "closing is the window's decision";

@@ -6,8 +6,8 @@ initramfs: static busybox, the USB serial modules and an /init that starts the
 program. Its serial devices:
 
   ttyS0     console, carried to this script and printed
-  ttyS1     16550 UART (8250 driver)      } one null modem: QEMU cross-connects
-  ttyUSB0   FTDI adapter (ftdi_sio, xHCI) } the two through a unix socket pair
+  ttyS1     16550 UART (8250 driver)      } one null modem: this script carries
+  ttyUSB0   FTDI adapter (ftdi_sio, xHCI) } the bytes between their two sockets
   PCI UART  control line to this script: "unplug" / "plug" pull out and put back
             the FTDI adapter (QMP device_del / device_add); "exit N" ends the run
 
@@ -27,7 +27,7 @@ import json
 import lzma
 import os
 import re
-import selectors
+import select
 import shlex
 import shutil
 import signal
@@ -42,7 +42,6 @@ QEMU = "qemu-system-x86_64"
 BUSYBOX = "/bin/busybox"
 MODULES = ["usb-common", "usbcore", "xhci-hcd", "xhci-pci", "usbserial", "ftdi_sio"]
 USB_ADAPTER = {"driver": "usb-serial", "id": "ftdi", "bus": "xhci.0", "chardev": "modem-usb"}
-MODEM_UART_BACKEND = None  # set with the socket folder: the UART's end of the null modem, listening
 INIT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "init")
 
 
@@ -270,9 +269,6 @@ def accept(server, qemu, deadline):
 def qemu_command(kernel, initrd, folder, vcpus, guest_limit):
     def sock(name):
         return os.path.join(folder, name)
-    global MODEM_UART_BACKEND
-    MODEM_UART_BACKEND = {"type": "socket", "data": {
-        "addr": {"type": "unix", "data": {"path": sock("modem")}}, "server": True, "wait": False}}
     return [
         QEMU, "-machine", "q35", "-accel", "tcg", "-smp", str(vcpus), "-m", "512",
         "-nodefaults", "-display", "none", "-no-reboot", "-no-user-config",
@@ -280,10 +276,10 @@ def qemu_command(kernel, initrd, folder, vcpus, guest_limit):
         "-append", f"console=ttyS0 quiet panic=-1 8250.nr_uarts=8 tevra_vm_guest tevra_vm_limit={guest_limit}",
         "-chardev", f"socket,id=console,path={sock('console')}",
         "-device", "isa-serial,index=0,chardev=console",
-        # The null modem: the UART's end listens, the adapter's end connects (and
-        # reconnects, so a replugged adapter finds its line again).
-        "-chardev", f"socket,id=modem-uart,path={sock('modem')},server=on,wait=off",
-        "-chardev", f"socket,id=modem-usb,path={sock('modem')},reconnect=1",
+        # The null modem's two ends. The adapter's end reconnects after it was cut:
+        # usb-serial is attached only while its chardev is connected.
+        "-chardev", f"socket,id=modem-uart,path={sock('modem-uart')}",
+        "-chardev", f"socket,id=modem-usb,path={sock('modem-usb')},reconnect=1",
         "-device", "isa-serial,index=1,chardev=modem-uart",
         "-device", "qemu-xhci,id=xhci",
         "-device", ",".join([USB_ADAPTER["driver"]] + [f"{k}={v}" for k, v in USB_ADAPTER.items() if k != "driver"]),
@@ -294,32 +290,94 @@ def qemu_command(kernel, initrd, folder, vcpus, guest_limit):
     ]
 
 
-def wait_connected(qmp, chardev, deadline):
-    """Waits until the socket chardev `chardev` is connected again (it retries each second)."""
-    while time.monotonic() < deadline:
-        for device in qmp.command("query-chardev"):
-            if device["label"] == chardev and not device["filename"].startswith("disconnected"):
-                return
-        time.sleep(0.05)
-    raise RuntimeError(f"{chardev} did not reconnect")
+class NullModem:
+    """Carries bytes between the UART's socket and the adapter's, with back-pressure
+    both ways. Cutting the adapter's end makes QEMU detach it from the USB bus (and
+    drops what the UART sends meanwhile), so device_del never meets bytes in flight:
+    QEMU 7.2 can crash in usb_wakeup when they reach an adapter being removed."""
+
+    LIMIT = 65536
+
+    def __init__(self, uart, usb_server, usb):
+        self.uart, self.usb_server, self.usb = uart, usb_server, usb
+        self.plugged = True
+        self.to_usb = bytearray()
+        self.to_uart = bytearray()
+        for sock in (uart, usb_server, usb):
+            sock.setblocking(False)
+
+    def readers(self):
+        ends = [self.usb_server]
+        if len(self.to_usb) < self.LIMIT:
+            ends.append(self.uart)
+        if self.usb is not None and self.plugged and len(self.to_uart) < self.LIMIT:
+            ends.append(self.usb)
+        return ends
+
+    def writers(self):
+        ends = []
+        if self.to_uart:
+            ends.append(self.uart)
+        if self.to_usb and self.usb is not None and self.plugged:
+            ends.append(self.usb)
+        return ends
+
+    def readable(self, sock):
+        if sock is self.usb_server:
+            connection, _ = self.usb_server.accept()
+            connection.setblocking(False)
+            if self.usb is not None:
+                self.usb.close()
+            self.usb = connection
+            return
+        try:
+            data = sock.recv(65536)
+        except BlockingIOError:
+            return
+        if not data:
+            raise RuntimeError("a null-modem end closed")
+        if sock is self.usb:
+            self.to_uart += data
+        elif self.plugged:
+            self.to_usb += data
+
+    def writable(self, sock):
+        pending = self.to_uart if sock is self.uart else self.to_usb
+        try:
+            sent = sock.send(pending)
+        except BlockingIOError:
+            return
+        del pending[:sent]
+
+    def cut(self):
+        self.plugged = False
+        if self.usb is not None:
+            self.usb.close()
+            self.usb = None
+        self.to_usb.clear()
+        self.to_uart.clear()
+
+    def wait_for_usb(self, deadline):
+        while self.usb is None and time.monotonic() < deadline:
+            ready, _, _ = select.select([self.usb_server], [], [], 0.05)
+            if ready:
+                self.readable(self.usb_server)
+        if self.usb is None:
+            raise RuntimeError("the adapter's end did not reconnect")
+        self.plugged = True
 
 
-def handle_control(line, qmp, qemu, deadline):
+def handle_control(line, qmp, qemu, modem, deadline):
     """One request from the guest; the reply line to send back."""
     try:
         if line == "unplug":
-            # QEMU 7.2 can crash (usb_wakeup on the removed adapter) when null-modem
-            # bytes reach the adapter as it goes: the UART's end is cut off first,
-            # as an unplugged cable would be, and the adapter removed once quiet.
-            qmp.command("chardev-change", id="modem-uart", backend={"type": "null", "data": {}})
-            time.sleep(0.1)
+            modem.cut()
             qmp.command("device_del", id=USB_ADAPTER["id"])
             qmp.wait_event("DEVICE_DELETED", USB_ADAPTER["id"], min(deadline, time.monotonic() + 10))
             return "unplugged"
         if line == "plug":
             qmp.command("device_add", **USB_ADAPTER)
-            qmp.command("chardev-change", id="modem-uart", backend=MODEM_UART_BACKEND)
-            wait_connected(qmp, "modem-usb", min(deadline, time.monotonic() + 5))
+            modem.wait_for_usb(min(deadline, time.monotonic() + 5))
             return "plugged"
         return f"error unknown request {line!r}"
     except (RuntimeError, OSError) as error:
@@ -340,14 +398,14 @@ def run(cache, program, arguments, timeout, vcpus):
     try:
         initrd = os.path.join(folder, "initrd")
         build_initramfs(initrd, modules_root, version, program, arguments)
-        servers = {name: listen(os.path.join(folder, name)) for name in ("console", "control", "qmp")}
-        qemu = subprocess.Popen(qemu_command(kernel, initrd, folder, vcpus, int(max(10, timeout - 20))), stdin=subprocess.DEVNULL,
-                                preexec_fn=die_with_parent)
-        # QEMU connects its client chardevs in command-line order.
-        console = accept(servers["console"], qemu, deadline)
-        control = accept(servers["control"], qemu, deadline)
-        qmp = Qmp(accept(servers["qmp"], qemu, deadline))
-        status = relay(console, control, qmp, qemu, deadline)
+        names = ("console", "modem-uart", "modem-usb", "control", "qmp")
+        servers = {name: listen(os.path.join(folder, name)) for name in names}
+        qemu = subprocess.Popen(qemu_command(kernel, initrd, folder, vcpus, int(max(10, timeout - 20))),
+                                stdin=subprocess.DEVNULL, preexec_fn=die_with_parent)
+        connections = {name: accept(servers[name], qemu, deadline) for name in names}
+        modem = NullModem(connections["modem-uart"], servers["modem-usb"], connections["modem-usb"])
+        status = relay(connections["console"], connections["control"], Qmp(connections["qmp"]), modem,
+                       qemu, deadline)
         log(f"guest ran {time.monotonic() - started:.1f} s, status {status}")
         return status
     except RuntimeError as error:
@@ -360,11 +418,9 @@ def run(cache, program, arguments, timeout, vcpus):
         shutil.rmtree(folder, ignore_errors=True)
 
 
-def relay(console, control, qmp, qemu, deadline):
-    """Prints the console and serves the control line until the guest reports its status."""
-    selector = selectors.DefaultSelector()
-    selector.register(console, selectors.EVENT_READ, "console")
-    selector.register(control, selectors.EVENT_READ, "control")
+def relay(console, control, qmp, modem, qemu, deadline):
+    """Prints the console, carries the null modem and serves the control line until
+    the guest reports its status."""
     requests = b""
     status = None
     quiet_since = None
@@ -380,15 +436,20 @@ def relay(console, control, qmp, qemu, deadline):
         if qemu.poll() is not None:
             log(f"error: the guest stopped without a status (QEMU {qemu.returncode})")
             return 1
-        events = selector.select(timeout=0.1)
-        if not events and status is not None:
+        readers = [console, control] + modem.readers()
+        readable, writable, _ = select.select(readers, modem.writers(), [], 0.1)
+        if not readable and status is not None:
             quiet_since = quiet_since or now
-        for key, _ in events:
-            data = key.fileobj.recv(65536)
-            if not data:
-                selector.unregister(key.fileobj)
+        for sock in writable:
+            modem.writable(sock)
+        for sock in readable:
+            if sock not in (console, control):
+                modem.readable(sock)
                 continue
-            if key.data == "console":
+            data = sock.recv(65536)
+            if not data:
+                raise RuntimeError("QEMU closed the console or the control line")
+            if sock is console:
                 quiet_since = None
                 sys.stdout.write(data.replace(b"\r", b"").decode(errors="replace"))
                 sys.stdout.flush()
@@ -403,7 +464,7 @@ def relay(console, control, qmp, qemu, deadline):
                     quiet_since = time.monotonic()
                 elif text:
                     began = time.monotonic()
-                    reply = handle_control(text, qmp, qemu, deadline)
+                    reply = handle_control(text, qmp, qemu, modem, deadline)
                     log(f"{text}: {reply} after {time.monotonic() - began:.2f} s")
                     control.sendall(reply.encode() + b"\n")
 
