@@ -9,7 +9,8 @@ program. Its serial devices:
   ttyS1     16550 UART (8250 driver)      } one null modem: this script carries
   ttyUSB0   FTDI adapter (ftdi_sio, xHCI) } the bytes between their two sockets
   PCI UART  control line to this script: "unplug" / "plug" pull out and put back
-            the FTDI adapter (QMP device_del / device_add); "exit N" ends the run
+            the FTDI adapter (its end of the null modem cut and rejoined, which
+            QEMU turns into a USB detach and attach); "exit N" ends the run
 
 Only socket chardevs are used: nothing of the host's /dev/tty* is touched.
 
@@ -41,7 +42,6 @@ SKIP = 77
 QEMU = "qemu-system-x86_64"
 BUSYBOX = "/bin/busybox"
 MODULES = ["usb-common", "usbcore", "xhci-hcd", "xhci-pci", "usbserial", "ftdi_sio"]
-USB_ADAPTER = {"driver": "usb-serial", "id": "ftdi", "bus": "xhci.0", "chardev": "modem-usb"}
 INIT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "init")
 
 
@@ -208,7 +208,6 @@ class Qmp:
     def __init__(self, connection):
         self.sock = connection
         self.buffer = b""
-        self.events = []
         self.read_message()  # greeting
         self.command("qmp_capabilities")
 
@@ -225,24 +224,10 @@ class Qmp:
         self.sock.sendall(json.dumps({"execute": name, "arguments": arguments}).encode() + b"\n")
         while True:
             message = self.read_message()
-            if "event" in message:
-                self.events.append(message)
-            elif "error" in message:
+            if "error" in message:
                 raise RuntimeError(f"{name}: {message['error'].get('desc')}")
             elif "return" in message:
                 return message["return"]
-
-    def wait_event(self, name, device, deadline):
-        self.sock.settimeout(max(0.1, deadline - time.monotonic()))
-        try:
-            while True:
-                for event in self.events:
-                    if event["event"] == name and event.get("data", {}).get("device") == device:
-                        self.events.remove(event)
-                        return
-                self.events.append(self.read_message())
-        finally:
-            self.sock.settimeout(None)
 
 
 def listen(path):
@@ -282,7 +267,7 @@ def qemu_command(kernel, initrd, folder, vcpus, guest_limit):
         "-chardev", f"socket,id=modem-usb,path={sock('modem-usb')},reconnect=1",
         "-device", "isa-serial,index=1,chardev=modem-uart",
         "-device", "qemu-xhci,id=xhci",
-        "-device", ",".join([USB_ADAPTER["driver"]] + [f"{k}={v}" for k, v in USB_ADAPTER.items() if k != "driver"]),
+        "-device", "usb-serial,id=ftdi,bus=xhci.0,chardev=modem-usb",
         "-chardev", f"socket,id=control,path={sock('control')}",
         "-device", "pci-serial,chardev=control",
         "-chardev", f"socket,id=qmp,path={sock('qmp')}",
@@ -292,14 +277,17 @@ def qemu_command(kernel, initrd, folder, vcpus, guest_limit):
 
 class NullModem:
     """Carries bytes between the UART's socket and the adapter's, with back-pressure
-    both ways. Cutting the adapter's end makes QEMU detach it from the USB bus (and
-    drops what the UART sends meanwhile), so device_del never meets bytes in flight:
-    QEMU 7.2 can crash in usb_wakeup when they reach an adapter being removed."""
+    both ways. Cutting the adapter's end is the unplug: usb-serial is on the USB bus
+    only while its chardev is connected, so QEMU detaches it and the guest's xHCI
+    driver sees it go. (device_del of the adapter makes QEMU 7.2 crash in usb_wakeup
+    about one time in eight under traffic.) Until the plug the adapter's socket is
+    gone, so its reconnection attempts fail and what the UART sends is dropped.
+    """
 
     LIMIT = 65536
 
-    def __init__(self, uart, usb_server, usb):
-        self.uart, self.usb_server, self.usb = uart, usb_server, usb
+    def __init__(self, uart, usb_server, usb_path, usb):
+        self.uart, self.usb_server, self.usb_path, self.usb = uart, usb_server, usb_path, usb
         self.plugged = True
         self.to_usb = bytearray()
         self.to_uart = bytearray()
@@ -307,7 +295,7 @@ class NullModem:
             sock.setblocking(False)
 
     def readers(self):
-        ends = [self.usb_server]
+        ends = [self.usb_server] if self.plugged else []
         if len(self.to_usb) < self.LIMIT:
             ends.append(self.uart)
         if self.usb is not None and self.plugged and len(self.to_uart) < self.LIMIT:
@@ -351,20 +339,33 @@ class NullModem:
 
     def cut(self):
         self.plugged = False
-        if self.usb is not None:
-            self.usb.close()
-            self.usb = None
+        self.usb_server.close()
+        os.unlink(self.usb_path)
+        self.usb.close()
+        self.usb = None
         self.to_usb.clear()
         self.to_uart.clear()
 
-    def wait_for_usb(self, deadline):
-        while self.usb is None and time.monotonic() < deadline:
-            ready, _, _ = select.select([self.usb_server], [], [], 0.05)
-            if ready:
-                self.readable(self.usb_server)
-        if self.usb is None:
-            raise RuntimeError("the adapter's end did not reconnect")
+    def rejoin(self, deadline):
+        """Listens again and waits for the adapter's end (QEMU retries each second)."""
+        self.usb_server = listen(self.usb_path)
+        self.usb_server.settimeout(max(0.1, deadline - time.monotonic()))
+        try:
+            self.usb, _ = self.usb_server.accept()
+        except socket.timeout:
+            raise RuntimeError("the adapter's end did not reconnect") from None
+        for sock in (self.usb_server, self.usb):
+            sock.setblocking(False)
         self.plugged = True
+
+
+def wait_chardev(qmp, chardev, connected, deadline):
+    while time.monotonic() < deadline:
+        for device in qmp.command("query-chardev"):
+            if device["label"] == chardev and device["filename"].startswith("disconnected") != connected:
+                return
+        time.sleep(0.02)
+    raise RuntimeError(f"{chardev} is still {'dis' if connected else ''}connected")
 
 
 def handle_control(line, qmp, qemu, modem, deadline):
@@ -372,12 +373,11 @@ def handle_control(line, qmp, qemu, modem, deadline):
     try:
         if line == "unplug":
             modem.cut()
-            qmp.command("device_del", id=USB_ADAPTER["id"])
-            qmp.wait_event("DEVICE_DELETED", USB_ADAPTER["id"], min(deadline, time.monotonic() + 10))
+            wait_chardev(qmp, "modem-usb", False, min(deadline, time.monotonic() + 5))
             return "unplugged"
         if line == "plug":
-            qmp.command("device_add", **USB_ADAPTER)
-            modem.wait_for_usb(min(deadline, time.monotonic() + 5))
+            modem.rejoin(min(deadline, time.monotonic() + 5))
+            wait_chardev(qmp, "modem-usb", True, min(deadline, time.monotonic() + 5))
             return "plugged"
         return f"error unknown request {line!r}"
     except (RuntimeError, OSError) as error:
@@ -403,7 +403,8 @@ def run(cache, program, arguments, timeout, vcpus):
         qemu = subprocess.Popen(qemu_command(kernel, initrd, folder, vcpus, int(max(10, timeout - 20))),
                                 stdin=subprocess.DEVNULL, preexec_fn=die_with_parent)
         connections = {name: accept(servers[name], qemu, deadline) for name in names}
-        modem = NullModem(connections["modem-uart"], servers["modem-usb"], connections["modem-usb"])
+        modem = NullModem(connections["modem-uart"], servers["modem-usb"], os.path.join(folder, "modem-usb"),
+                          connections["modem-usb"])
         status = relay(connections["console"], connections["control"], Qmp(connections["qmp"]), modem,
                        qemu, deadline)
         log(f"guest ran {time.monotonic() - started:.1f} s, status {status}")
