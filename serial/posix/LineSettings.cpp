@@ -2,10 +2,14 @@
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <iterator>
+#include <string>
 
 namespace tevra {
 
@@ -49,6 +53,20 @@ bool rateKept(speed_t asked, speed_t got) {
   return difference * 50 <= static_cast<long>(asked);
 }
 
+// ftdi_sio keeps 5 data bits in the line's state but has the chip run 8 (a mode
+// switch some smartcard readers rely on), so its read-back cannot be trusted there.
+bool runsFiveBitsAsEight(int fd) {
+  struct stat node{};
+  if (::fstat(fd, &node) != 0 || !S_ISCHR(node.st_mode)) return false;
+  const std::string driverLink = "/sys/dev/char/" + std::to_string(major(node.st_rdev)) + ":" +
+                                 std::to_string(minor(node.st_rdev)) + "/device/driver";
+  char target[256] = {};
+  const ssize_t length = ::readlink(driverLink.c_str(), target, sizeof target - 1);
+  if (length <= 0) return false;
+  const std::string driver(target, static_cast<std::size_t>(length));
+  return driver.size() >= 9 && driver.compare(driver.size() - 9, 9, "/ftdi_sio") == 0;
+}
+
 }  // namespace
 
 LineOutcome applyLineSettings(int fd, const LineParameters& request) {
@@ -86,7 +104,8 @@ LineOutcome applyLineSettings(int fd, const LineParameters& request) {
   const bool framingKept = (kept.c_cflag & CSIZE) == size &&
                            (kept.c_cflag & kParityFlags) == parity &&
                            (kept.c_cflag & CSTOPB) == stop;
-  if (!framingKept || !rateKept(request.baud, kept.c_ospeed) ||
+  if (!framingKept || (size == CS5 && runsFiveBitsAsEight(fd)) ||
+      !rateKept(request.baud, kept.c_ospeed) ||
       !rateKept(request.baud, kept.c_ispeed)) {
     return LineOutcome::kNotKept;
   }

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -47,7 +49,31 @@ inline int countDirectoryEntries(const char* directory) {
   return count;
 }
 
-inline int threadCount() { return countDirectoryEntries("/proc/self/task"); }
+// Threads that have not begun to exit. A joined thread may still be listed in
+// /proc/self/task for a moment: the kernel wakes the joiner from inside the
+// thread's exit, before it removes the task, and on one CPU the joiner often runs
+// first. From the start of its exit a task carries PF_EXITING in its stat flags.
+inline int threadCount() {
+  constexpr unsigned long kExitingFlag = 0x4;  // PF_EXITING
+  DIR* listing = ::opendir("/proc/self/task");
+  if (listing == nullptr) return -1;
+  int count = 0;
+  while (const dirent* entry = ::readdir(listing)) {
+    if (entry->d_name[0] == '.') continue;
+    std::ifstream stat(std::string("/proc/self/task/") + entry->d_name + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) continue;  // gone meanwhile
+    // Fields after the command name, which may hold spaces: state ppid pgrp session
+    // tty_nr tpgid flags.
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string skipped;
+    unsigned long flags = 0;
+    for (int field = 0; field < 6; ++field) fields >> skipped;
+    if (!(fields >> flags) || (flags & kExitingFlag) == 0) ++count;
+  }
+  ::closedir(listing);
+  return count;
+}
 inline int openFdCount() { return countDirectoryEntries("/proc/self/fd") - 1; }  // less the listing's own
 
 }  // namespace tevra::testing
