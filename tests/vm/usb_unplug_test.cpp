@@ -1,6 +1,8 @@
 // The FTDI adapter pulled out while the engine takes a flood from it: the window
 // hears of it once, the reader does not spin on the dead line, the UI thread keeps
 // its turns short throughout, and once closed the adapter put back opens again.
+// Put back while the port is still open, it keeps its name and the engine takes
+// it up again by itself.
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -11,10 +13,12 @@
 #include <chrono>
 #include <cstdio>
 #include <future>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "serial/SerialPort.h"
+#include "tests/serial/LineLink.h"
 #include "tests/serial/PortFixture.h"
 #include "tests/serial/PtyPair.h"
 #include "tests/vm/GuestLine.h"
@@ -153,6 +157,79 @@ TEST_F(UsbUnplugTest, UnplugMidFloodIsReportedOnceAndCostsNothingAfter) {
       5s));
   EXPECT_EQ(portWrite(fresh.data(), fresh.size()), 1);
   EXPECT_EQ(uart.receive(fresh.size()), fresh);
+}
+
+// The engine lets the dead descriptor go at once, so the adapter put back is
+// /dev/ttyUSB0 again, and the reader reopens it: no call from the test.
+TEST_F(UsbUnplugTest, PutBackWhileOpenItKeepsItsNameAndTheTrafficResumes) {
+  TEVRA_REQUIRE_GUEST();
+  const std::string usb = testing::usbPath();
+  GuestLine uart(testing::uartPath());
+  ASSERT_TRUE(uart.setRaw(115200));
+  openLine(usb);
+
+  HostControl host;
+  std::optional<Flood> flood;
+  flood.emplace(uart);
+  ASSERT_TRUE(pumpInTurns([&] { return ui_.byteCount > 50000; }, 30s)) << ui_.byteCount;
+
+  const auto pulled = Clock::now();
+  auto unplug = std::async(std::launch::async, [&] { return host.request("unplug"); });
+  ASSERT_TRUE(pumpInTurns([&] { return testing::descriptorsOn(usb) == 0; }, 10s))
+      << "the dead descriptor is still held";
+  const long letGoMs = millisSince(pulled);
+  ASSERT_EQ(unplug.get(), "unplugged");
+  EXPECT_LT(letGoMs, 1000);
+  ASSERT_TRUE(pumpInTurns([&] { return ui_.errors > 0; }, 5s)) << "no error reported";
+  EXPECT_EQ(portIsOpen(), 1) << "closing is the window's decision";
+
+  // Waiting for the adapter costs next to nothing (a spin costs ~1 s). The
+  // flood pauses meanwhile: its writes to the UART cost CPU of their own.
+  flood.reset();
+  const long cpuBefore = cpuMicros();
+  ASSERT_FALSE(pumpInTurns([] { return false; }, 1s));
+  const long waitingCpu = cpuMicros() - cpuBefore;
+  EXPECT_LT(waitingCpu, 200000) << "the reader spins while it waits for the adapter";
+  flood.emplace(uart);
+
+  // Put back mid-flood: the first flood byte received is the reconnect.
+  const std::size_t beforePlug = ui_.byteCount;
+  const auto plugged = Clock::now();
+  auto plug = std::async(std::launch::async, [&] { return host.request("plug"); });
+  long nodeMs = -1;
+  long heldMs = -1;
+  ASSERT_TRUE(pumpInTurns(
+      [&] {
+        if (nodeMs < 0 && ::access(usb.c_str(), F_OK) == 0) nodeMs = millisSince(plugged);
+        if (heldMs < 0 && testing::descriptorsOn(usb) == 1) heldMs = millisSince(plugged);
+        return ui_.byteCount > beforePlug;
+      },
+      15s))
+      << "nothing received after the adapter came back";
+  const long firstByteMs = millisSince(plugged);
+  ASSERT_EQ(plug.get(), "plugged");
+  EXPECT_EQ(testing::descriptorsOn(usb), 1);
+  EXPECT_EQ(::access("/dev/ttyUSB1", F_OK), -1) << "the adapter came back under another name";
+  flood.reset();
+  std::printf("reconnect: let go %ld ms after the unplug; reader CPU while waiting %ld us/s; "
+              "replug: %s back after %ld ms, reopened after %ld ms, first byte received after "
+              "%ld ms\n",
+              letGoMs, waitingCpu, usb.c_str(), nodeMs, heldMs, firstByteMs);
+
+  // Both ways, every byte in order, once the flood's tail has drained.
+  ui_.pumpFor(300ms);
+  ASSERT_EQ(::ioctl(uart.fd(), TCFLSH, TCIFLUSH), 0);
+  const auto fresh = linePattern(2000, 11);
+  ASSERT_TRUE(uart.send(fresh));
+  ASSERT_TRUE(ui_.pumpUntil(
+      [&] {
+        return ui_.received.size() >= fresh.size() &&
+               std::equal(fresh.begin(), fresh.end(), ui_.received.end() - static_cast<long>(fresh.size()));
+      },
+      20s));
+  EXPECT_EQ(portWrite(fresh.data(), fresh.size()), 1);
+  EXPECT_EQ(uart.receive(fresh.size()), fresh);
+  EXPECT_EQ(ui_.errors, 1);
 }
 
 }  // namespace
