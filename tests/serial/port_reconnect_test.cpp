@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,15 +32,9 @@ using testing::descriptorsOn;
 using testing::linePattern;
 using testing::LineLink;
 using testing::PortFixture;
+using testing::processCpuMicros;
 using testing::PtyPair;
 using testing::threadCount;
-
-long cpuMicros() {
-  rusage usage{};
-  ::getrusage(RUSAGE_SELF, &usage);
-  return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000L + usage.ru_utime.tv_usec +
-         usage.ru_stime.tv_usec;
-}
 
 class PortReconnectTest : public PortFixture<> {
  protected:
@@ -110,9 +103,9 @@ TEST_F(PortReconnectTest, LetsTheLineGoAtAHangUpAndTakesItBackWhenItReturns) {
     ::close(bystander);
 
     // Waiting for the device costs next to nothing.
-    const long cpuBefore = cpuMicros();
+    const long cpuBefore = processCpuMicros();
     ui_.pumpFor(1s);
-    const long waitingCpu = cpuMicros() - cpuBefore;
+    const long waitingCpu = processCpuMicros() - cpuBefore;
     EXPECT_LT(waitingCpu, 50000) << "the reader spins while it waits";
 
     pair = std::make_unique<PtyPair>();

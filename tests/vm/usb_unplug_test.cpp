@@ -33,13 +33,6 @@ using testing::HostControl;
 using testing::linePattern;
 using testing::PortFixture;
 
-long cpuMicros() {
-  rusage usage{};
-  ::getrusage(RUSAGE_SELF, &usage);
-  return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000L + usage.ru_utime.tv_usec +
-         usage.ru_stime.tv_usec;
-}
-
 long millisSince(Clock::time_point start) {
   return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
@@ -90,6 +83,27 @@ class UsbUnplugTest : public PortFixture<> {
     return true;
   }
 
+  // Fresh bytes both ways between the engine's line and the UART. The null modem
+  // may still hold flood bytes from before: what was sent now comes last. What
+  // the new node received before the open switched it to raw mode, its default
+  // line discipline echoed back: the far end drops that first.
+  void expectTrafficBothWays(const GuestLine& uart, std::size_t offset) {
+    ui_.pumpFor(300ms);
+    ASSERT_EQ(::ioctl(uart.fd(), TCFLSH, TCIFLUSH), 0);
+    const auto fresh = linePattern(2000, offset);
+    const std::size_t before = ui_.received.size();
+    ASSERT_TRUE(uart.send(fresh));
+    ASSERT_TRUE(ui_.pumpBytes(before + fresh.size(), 20s));
+    ASSERT_TRUE(ui_.pumpUntil(
+        [&] {
+          return ui_.received.size() >= fresh.size() &&
+                 std::equal(fresh.begin(), fresh.end(), ui_.received.end() - static_cast<long>(fresh.size()));
+        },
+        5s));
+    EXPECT_EQ(portWrite(fresh.data(), fresh.size()), 1);
+    EXPECT_EQ(uart.receive(fresh.size()), fresh);
+  }
+
   long longestTurnMs_ = 0;
 };
 
@@ -112,9 +126,9 @@ TEST_F(UsbUnplugTest, UnplugMidFloodIsReportedOnceAndCostsNothingAfter) {
   flood.stop();
 
   // The dead line reports POLLHUP for ever: a reader that kept watching it would spin.
-  const long cpuBefore = cpuMicros();
+  const long cpuBefore = testing::processCpuMicros();
   ASSERT_FALSE(pumpInTurns([] { return false; }, 1s));
-  const long idleCpu = cpuMicros() - cpuBefore;
+  const long idleCpu = testing::processCpuMicros() - cpuBefore;
   EXPECT_LT(idleCpu, 200000) << "the reader spins on the unplugged line";  // a spin costs ~1 s
   EXPECT_EQ(ui_.errors, 1);
   EXPECT_LT(longestTurnMs_, 1000) << "the UI thread was held up";
@@ -138,25 +152,9 @@ TEST_F(UsbUnplugTest, UnplugMidFloodIsReportedOnceAndCostsNothingAfter) {
               "%ld ms; close %ld ms; replug: %s back after %ld ms\n",
               reportedMs, idleCpu, longestTurnMs_, closeMs, usb.c_str(), backMs);
 
-  // The replugged adapter carries the traffic again once opened. The null modem
-  // may still hold flood bytes from before: what was sent now comes last.
-  // What the new node received before the open switched it to raw mode, its
-  // default line discipline echoed back: the far end drops that first.
+  // The replugged adapter carries the traffic again once opened.
   openLine(usb);
-  ui_.pumpFor(300ms);
-  ASSERT_EQ(::ioctl(uart.fd(), TCFLSH, TCIFLUSH), 0);
-  const auto fresh = linePattern(2000, 7);
-  const std::size_t before = ui_.received.size();
-  ASSERT_TRUE(uart.send(fresh));
-  ASSERT_TRUE(ui_.pumpBytes(before + fresh.size(), 20s));
-  ASSERT_TRUE(ui_.pumpUntil(
-      [&] {
-        return ui_.received.size() >= fresh.size() &&
-               std::equal(fresh.begin(), fresh.end(), ui_.received.end() - static_cast<long>(fresh.size()));
-      },
-      5s));
-  EXPECT_EQ(portWrite(fresh.data(), fresh.size()), 1);
-  EXPECT_EQ(uart.receive(fresh.size()), fresh);
+  expectTrafficBothWays(uart, 7);
 }
 
 // The engine lets the dead descriptor go at once, so the adapter put back is
@@ -186,9 +184,9 @@ TEST_F(UsbUnplugTest, PutBackWhileOpenItKeepsItsNameAndTheTrafficResumes) {
   // Waiting for the adapter costs next to nothing (a spin costs ~1 s). The
   // flood pauses meanwhile: its writes to the UART cost CPU of their own.
   flood.reset();
-  const long cpuBefore = cpuMicros();
+  const long cpuBefore = testing::processCpuMicros();
   ASSERT_FALSE(pumpInTurns([] { return false; }, 1s));
-  const long waitingCpu = cpuMicros() - cpuBefore;
+  const long waitingCpu = testing::processCpuMicros() - cpuBefore;
   EXPECT_LT(waitingCpu, 200000) << "the reader spins while it waits for the adapter";
   flood.emplace(uart);
 
@@ -216,19 +214,7 @@ TEST_F(UsbUnplugTest, PutBackWhileOpenItKeepsItsNameAndTheTrafficResumes) {
               "%ld ms\n",
               letGoMs, waitingCpu, usb.c_str(), nodeMs, heldMs, firstByteMs);
 
-  // Both ways, every byte in order, once the flood's tail has drained.
-  ui_.pumpFor(300ms);
-  ASSERT_EQ(::ioctl(uart.fd(), TCFLSH, TCIFLUSH), 0);
-  const auto fresh = linePattern(2000, 11);
-  ASSERT_TRUE(uart.send(fresh));
-  ASSERT_TRUE(ui_.pumpUntil(
-      [&] {
-        return ui_.received.size() >= fresh.size() &&
-               std::equal(fresh.begin(), fresh.end(), ui_.received.end() - static_cast<long>(fresh.size()));
-      },
-      20s));
-  EXPECT_EQ(portWrite(fresh.data(), fresh.size()), 1);
-  EXPECT_EQ(uart.receive(fresh.size()), fresh);
+  expectTrafficBothWays(uart, 11);
   EXPECT_EQ(ui_.errors, 1);
 }
 
