@@ -82,14 +82,6 @@ int openLine(const std::string& devicePath, const LineParameters& line, std::str
     closeFd(fd);
     return -1;
   }
-  // Root opens a line another program holds with TIOCEXCL alone: it is busy all
-  // the same, and its flag is not ours to clear.
-  int alreadyExclusive = 0;
-  if (::ioctl(fd, TIOCGEXCL, &alreadyExclusive) == 0 && alreadyExclusive != 0) {
-    why = std::strerror(EBUSY);
-    closeFd(fd);
-    return -1;
-  }
   (void)::ioctl(fd, TIOCEXCL);
 
   switch (applyLineSettings(fd, line)) {

@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -175,13 +174,6 @@ TEST_F(PortReconnectTest, ADeviceBackButNotUsableIsTakenOnceItIs) {
        },
        // Unlocked, not closed: no change the system announces, only the tick finds it.
        [&](const PtyPair&) { ASSERT_EQ(::flock(holder, LOCK_UN), 0); }, 1},
-      {"held exclusively by another program",
-       [&](const PtyPair& pair) {
-         holder = ::open(pair.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-         ASSERT_EQ(::ioctl(holder, TIOCEXCL), 0);
-         link_.pointTo(pair.slavePath());
-       },
-       [&](const PtyPair&) { ASSERT_EQ(::ioctl(holder, TIOCNXCL), 0); }, 1},
       {"not a serial line yet",
        [&](const PtyPair&) {
          const std::string plain = link_.folder() + "/plain";
