@@ -120,7 +120,7 @@ class PosixReconnector : public LineReconnector {
   // there (after a hang-up it may be gone at once).
   void lookAt(const std::string& devicePath) {
     const std::filesystem::path path(devicePath);
-    folders_.assign({path.parent_path()});
+    folders_.assign({path.has_parent_path() ? path.parent_path() : "."});
     mayComeBack_ = true;
     struct stat named {};
     if (::lstat(path.c_str(), &named) != 0) return;
@@ -135,7 +135,8 @@ class PosixReconnector : public LineReconnector {
 
   bool letGo() override {
     releaseLine(g_line.lineFd);
-    if (mayComeBack_) notices_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);  // else the tick alone
+    // Should inotify be unavailable, the tick alone finds the device.
+    if (mayComeBack_) notices_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     return mayComeBack_;
   }
 
