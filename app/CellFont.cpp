@@ -2,7 +2,7 @@
 
 #include <wx/fontenum.h>
 
-#include "app/Cp1252.h"
+#include "core/Cp1252.h"
 #include "core/ScreenBuffer.h"
 
 namespace tevra::app {

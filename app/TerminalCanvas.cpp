@@ -6,7 +6,7 @@
 #include <wx/settings.h>
 
 #include "app/CellFont.h"
-#include "app/Cp1252.h"
+#include "core/Keyboard.h"
 
 namespace tevra::app {
 namespace {
@@ -14,17 +14,16 @@ namespace {
 int orientationOf(ScrollBar bar) { return bar == ScrollBar::Horizontal ? wxHORIZONTAL : wxVERTICAL; }
 int indexOf(ScrollBar bar) { return bar == ScrollBar::Horizontal ? 0 : 1; }
 
-// The byte a typed character stands for on the line, if any.
-std::optional<int> lineCodeOf(const wxKeyEvent& event) {
+// The key as the core's keyboard mapping wants it. GTK reports Ctrl+[ as '['
+// and Delete as the character 127.
+KeyPress keyPressOf(const wxKeyEvent& event) {
+  KeyPress key;
   const wxChar character = event.GetUnicodeKey();
-  if (character == WXK_NONE) return std::nullopt;
-  // Delete reports the character 127, but like the other editing keys it types nothing.
-  if (event.GetKeyCode() == WXK_DELETE || event.GetKeyCode() == WXK_NUMPAD_DELETE) return std::nullopt;
-  // Ctrl with @ [ \ ] ^ _ types NUL and 27-31, as Ctrl with a letter types 1-26;
-  // GTK reports the plain character (Ctrl+Alt is AltGr on some layouts: left alone).
-  if (event.RawControlDown() && !event.AltDown() && character >= '@' && character <= '_') return character & 0x1F;
-  if (const auto byte = unicodeToCp1252(static_cast<char32_t>(character))) return *byte;
-  return '?';  // a character the line's set cannot carry
+  if (character != WXK_NONE) key.character = static_cast<char32_t>(character);
+  key.control = event.RawControlDown();
+  key.alt = event.AltDown();
+  key.editingKey = event.GetKeyCode() == WXK_DELETE || event.GetKeyCode() == WXK_NUMPAD_DELETE;
+  return key;
 }
 
 }  // namespace
@@ -253,12 +252,12 @@ void TerminalCanvas::onMouseWheel(wxMouseEvent& event) {
 }
 
 void TerminalCanvas::onChar(wxKeyEvent& event) {
-  const auto code = lineCodeOf(event);
-  if (!code) {
+  const auto byte = lineByteOf(keyPressOf(event));
+  if (!byte) {
     event.Skip();  // F10, arrows and the like keep their toolkit meaning
     return;
   }
-  if (typed_) typed_(*code);
+  if (typed_) typed_(*byte);
 }
 
 void TerminalCanvas::onSetFocus(wxFocusEvent& event) {

@@ -240,10 +240,7 @@ void TerminalWnd::onSettings(wxCommandEvent& /*event*/) {
   viewport_->createCaret();
 }
 
-void TerminalWnd::onClearScreen(wxCommandEvent& /*event*/) {
-  viewport_->resetForClear();
-  screen_.clear();
-}
+void TerminalWnd::onClearScreen(wxCommandEvent& /*event*/) { clearScreen(*viewport_, screen_); }
 
 void TerminalWnd::onEcho(wxCommandEvent& /*event*/) { session_.toggleEcho(); }
 void TerminalWnd::onInCR(wxCommandEvent& /*event*/) { session_.toggleInCR(); }
@@ -259,11 +256,10 @@ void TerminalWnd::onSendTimer(wxTimerEvent& /*event*/) { sender_.onTimer(); }
 // The port closes when the window object goes.
 void TerminalWnd::onClose(wxCloseEvent& /*event*/) {
   writeReport();
-  viewport_->destroyCaret();
-  sender_.stop();
-  settings_.save(store_, WindowRect{restoredRect_.GetLeft(), restoredRect_.GetTop(),
-                                    restoredRect_.GetLeft() + restoredRect_.GetWidth(),
-                                    restoredRect_.GetTop() + restoredRect_.GetHeight()});
+  session_.onDestroy(*viewport_, sender_,
+                     WindowRect{restoredRect_.GetLeft(), restoredRect_.GetTop(),
+                                restoredRect_.GetLeft() + restoredRect_.GetWidth(),
+                                restoredRect_.GetTop() + restoredRect_.GetHeight()});
   Destroy();
 }
 

@@ -1,14 +1,11 @@
 #include "core/FileSender.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <array>
-#include <cerrno>
 #include <string>
 #include <system_error>
+#include <utility>
 
+#include "core/Platform.h"
 #include "res/ResourceIds.h"
 #include "res/Strings.h"
 
@@ -30,22 +27,12 @@ class FileSender::LineReader {
  public:
   enum class Result { Line, EndOfFile, Error };
 
-  // Null when the file cannot be opened or another program holds it for writing
-  // (an exclusive flock). Non-blocking, so a FIFO without a writer cannot hang.
+  // Null when the file cannot be opened or another program holds it for writing.
   static std::unique_ptr<LineReader> open(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return nullptr;
-    // A shared lock: readers may share the file, writers that lock are kept out.
-    if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
-      ::close(fd);
-      return nullptr;
-    }
-    return std::unique_ptr<LineReader>(new LineReader(fd));
+    auto file = openInputFile(path);
+    if (!file) return nullptr;
+    return std::unique_ptr<LineReader>(new LineReader(std::move(file)));
   }
-
-  ~LineReader() { ::close(fd_); }  // also releases the lock
-  LineReader(const LineReader&) = delete;
-  LineReader& operator=(const LineReader&) = delete;
 
   // The next line without its line end; its first `max` bytes go to `line`,
   // their count to `length`.
@@ -79,14 +66,14 @@ class FileSender::LineReader {
     }
   }
 
-  // The errno of the failed read after Result::Error.
-  int error() const { return error_; }
+  // Why the read failed, after Result::Error.
+  std::error_code error() const { return error_; }
 
  private:
   static constexpr int kEnd = -1;
   static constexpr int kFailed = -2;
 
-  explicit LineReader(int fd) : fd_(fd) {}
+  explicit LineReader(std::unique_ptr<InputFile> file) : file_(std::move(file)) {}
 
   int peekByte() {
     if (position_ == filled_) {
@@ -104,27 +91,20 @@ class FileSender::LineReader {
 
   // 0 when bytes were read, else kEnd or kFailed.
   int refill() {
-    for (;;) {
-      const ssize_t count = ::read(fd_, chunk_.data(), chunk_.size());
-      if (count > 0) {
-        position_ = 0;
-        filled_ = static_cast<std::size_t>(count);
-        return 0;
-      }
-      if (count == 0) return kEnd;
-      if (errno != EINTR) {
-        error_ = errno;
-        return kFailed;
-      }
-    }
+    const std::size_t count = file_->read(chunk_.data(), chunk_.size(), error_);
+    if (error_) return kFailed;
+    if (count == 0) return kEnd;
+    position_ = 0;
+    filled_ = count;
+    return 0;
   }
 
-  int fd_;
+  std::unique_ptr<InputFile> file_;
   std::array<std::uint8_t, 4096> chunk_{};
   std::size_t position_ = 0;
   std::size_t filled_ = 0;
   bool endOfFile_ = false;
-  int error_ = 0;
+  std::error_code error_;
 };
 
 FileSender::FileSender(TerminalSettings& settings, ScreenBuffer& screen, SerialLink& link,
@@ -142,7 +122,7 @@ void FileSender::start() {
   if (reader_) {
     timerId_ = ui_.startTimer(res::kSendTimerId, res::kSendIntervalMs);
     if (timerId_ != 0) {
-      sending_ = 1;
+      sending_ = true;
     } else {
       reader_.reset();  // no timer, no ticks: stay idle rather than hang in "sending"
     }
@@ -157,7 +137,7 @@ void FileSender::stop() {
   }
   if (sending_) {
     reader_.reset();
-    sending_ = 0;
+    sending_ = false;
   }
   ui_.optionsChanged();
 }
@@ -177,16 +157,15 @@ void FileSender::onTimer() {
       stop();
       break;
     case LineReader::Result::Error: {
-      const int error = reader_->error();
+      const std::error_code error = reader_->error();
       stop();  // before the box, so no tick during it can raise another
-      ui_.showError("Can't read the file " + settings_.sendFile + ": " +
-                    std::generic_category().message(error));
+      ui_.showError("Can't read the file " + settings_.sendFile + ": " + error.message());
       break;
     }
   }
 }
 
-int FileSender::sending() const { return sending_; }
+bool FileSender::sending() const { return sending_; }
 
 int FileSender::timerId() const { return timerId_; }
 

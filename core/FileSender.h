@@ -25,7 +25,7 @@ class FileSender {
   void start();
   void stop();
   void onTimer();
-  int sending() const;
+  bool sending() const;
   int timerId() const;
 
  private:
@@ -35,7 +35,7 @@ class FileSender {
   ScreenBuffer& screen_;
   SerialLink& link_;
   TerminalUi& ui_;
-  int sending_ = 0;
+  bool sending_ = false;
   int timerId_ = 0;
   std::unique_ptr<LineReader> reader_;  // the open file while sending
 };

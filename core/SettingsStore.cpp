@@ -3,6 +3,7 @@
 #include <charconv>
 #include <iterator>
 
+#include "core/Platform.h"
 #include "core/TerminalSettings.h"
 
 namespace tevra {
@@ -51,10 +52,7 @@ std::string portDevicePath(SettingsStore& store, int portNumber) {
 
   std::string configured = store.readText("Ports", kPortNames[index], "");
   if (!configured.empty()) return configured;
-
-  static constexpr const char* kDeviceFamilies[] = {"/dev/ttyS", "/dev/ttyUSB", "/dev/ttyACM"};
-  constexpr int kPortsPerFamily = 4;
-  return kDeviceFamilies[index / kPortsPerFamily] + std::to_string(index % kPortsPerFamily);
+  return defaultPortDevice(portNumber);
 }
 
 }  // namespace tevra

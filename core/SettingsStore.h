@@ -46,8 +46,8 @@ class MemorySettingsStore : public SettingsStore {
 std::optional<int> parseDecimalInt(std::string_view text);
 
 // The device path behind port number `portNumber` (1 = COM1): the store's
-// `Ports` value "COMn" when present, else the fixed default map:
-// COM1-4 /dev/ttyS0-3, COM5-8 /dev/ttyUSB0-3, COM9-12 /dev/ttyACM0-3.
+// `Ports` value "COMn" when present, else the platform's default device
+// (defaultPortDevice in core/Platform.h).
 // Empty for a port number outside 1..12.
 std::string portDevicePath(SettingsStore& store, int portNumber);
 

@@ -1,13 +1,11 @@
 #include "core/TerminalSession.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <string>
 #include <system_error>
 
 #include "core/FileSender.h"
+#include "core/Platform.h"
+#include "core/Viewport.h"
 #include "res/Strings.h"
 
 namespace tevra {
@@ -24,32 +22,6 @@ std::string portOpenFailedText(int portNumber, const std::string& reason) {
   if (placeholder != std::string::npos) text.replace(placeholder, 2, portName);
   if (!reason.empty()) text += "\n" + reason;
   return text;
-}
-
-// Appends all of `bytes` to `path`, creating the file if missing.
-// Returns 0 on success, -1 if the file could not be opened, else the errno of
-// the failed write or close.
-int appendToFile(const std::string& path, const std::uint8_t* bytes, std::size_t count) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) return -1;
-  int error = 0;
-  while (count > 0) {
-    const ssize_t written = ::write(fd, bytes, count);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      error = errno;
-      break;
-    }
-    if (written == 0) {  // no progress and no reason: a full device is the likely cause
-      error = ENOSPC;
-      break;
-    }
-    bytes += written;
-    count -= static_cast<std::size_t>(written);
-  }
-  // A delayed write error (e.g. on a network file system) shows up at close.
-  if (::close(fd) != 0 && error == 0 && errno != EINTR) error = errno;
-  return error;
 }
 
 }  // namespace
@@ -129,22 +101,21 @@ void TerminalSession::chooseCaptureFile() {
 
 void TerminalSession::capture(const std::uint8_t* bytes, std::size_t count) {
   if (!settings_.termCapture || count == 0) return;
-  const int result = appendToFile(settings_.captureFile, bytes, count);
-  if (result < 0) return;  // cannot be opened: this chunk is skipped, capture stays on
-  if (result == 0) {
+  const AppendResult result = appendToFile(settings_.captureFile, bytes, count);
+  if (!result.opened) return;  // this chunk is skipped, capture stays on
+  if (!result.error) {
     captureFailureReported_ = false;
     return;
   }
-  reportCaptureFailure(result);
+  reportCaptureFailure(result.error);
 }
 
-void TerminalSession::reportCaptureFailure(int error) {
+void TerminalSession::reportCaptureFailure(const std::error_code& error) {
   if (captureFailureReported_ && reportedCapturePath_ == settings_.captureFile) return;
   // Marked before the box: chunks delivered while it is up must not raise another.
   captureFailureReported_ = true;
   reportedCapturePath_ = settings_.captureFile;
-  ui_.showError("Can't write to the capture file " + settings_.captureFile + ": " +
-                std::generic_category().message(error));
+  ui_.showError("Can't write to the capture file " + settings_.captureFile + ": " + error.message());
 }
 
 bool TerminalSession::applyLineSettings(const LineIndices& chosen, FileSender& sender) {
@@ -152,6 +123,12 @@ bool TerminalSession::applyLineSettings(const LineIndices& chosen, FileSender& s
   sender.stop();
   disconnect();
   return connect();
+}
+
+void TerminalSession::onDestroy(Viewport& view, FileSender& sender, const WindowRect& restoredRect) {
+  view.destroyCaret();
+  sender.stop();
+  settings_.save(store_, restoredRect);
 }
 
 }  // namespace tevra

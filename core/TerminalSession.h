@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <system_error>
 
 #include "core/ScreenBuffer.h"
 #include "core/SerialLink.h"
@@ -13,6 +14,7 @@
 namespace tevra {
 
 class FileSender;
+class Viewport;
 
 // The traffic between keyboard, line, screen and capture file. Runs on the
 // UI thread only.
@@ -40,9 +42,13 @@ class TerminalSession {
   // caller's to re-create afterwards.
   bool applyLineSettings(const LineIndices& chosen, FileSender& sender);
 
+  // The window's end: the caret goes, the sending stops, then the settings
+  // are saved with the window's restored rectangle.
+  void onDestroy(Viewport& view, FileSender& sender, const WindowRect& restoredRect);
+
  private:
   void send(std::uint8_t byte);
-  void reportCaptureFailure(int error);
+  void reportCaptureFailure(const std::error_code& error);
 
   TerminalSettings& settings_;
   ScreenBuffer& screen_;

@@ -136,4 +136,9 @@ void Viewport::screenChanged() { window_.invalidateAll(true); }
 
 void Viewport::lineAdvanced(int row) { onLineAdvanced(row); }
 
+void clearScreen(Viewport& view, ScreenBuffer& screen) {
+  view.resetForClear();
+  screen.clear();
+}
+
 }  // namespace tevra

@@ -109,4 +109,8 @@ class Viewport : public ScreenObserver {
   bool caretShown_ = false;
 };
 
+// The "Clear screen" command on `view` and the `screen` it shows: the view's
+// reset first, so the repaint the clear asks for shows the reset view.
+void clearScreen(Viewport& view, ScreenBuffer& screen);
+
 }  // namespace tevra

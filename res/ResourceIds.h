@@ -35,10 +35,10 @@ constexpr int kCtlPortDevice = 1005;
 constexpr int kCtlBuildDate = 1013;
 constexpr int kCtlLink = 1015;
 
-// Window messages from the port reader
-constexpr int kWmUser = 0x0400;
-constexpr int kWmPortData = kWmUser + 10;
-constexpr int kWmPortError = kWmUser + 11;
+// The port reader's two messages to the main window on Windows (WM_USER + 10
+// and + 11). The wx shell takes the blocks from portDeliver instead.
+constexpr int kWmPortData = 1034;
+constexpr int kWmPortError = 1035;
 
 // The one window timer: the file sender's.
 constexpr int kSendTimerId = 1;

@@ -1,12 +1,7 @@
 #pragma once
 
-// The program's own strings, by resource number.
+// The program's own strings, each under its resource number.
 namespace tevra::res {
-
-constexpr int kIdsLinkAddress = 1001;
-constexpr int kIdsFileFilter = 1002;
-constexpr int kIdsPortOpenFailed = 1003;
-constexpr int kIdsAppTitle = 57344;
 
 // 1001: the maker's web page opened by the About box link.
 constexpr const char* kLinkAddress = "https://tevra-laboratory.example/terminal";

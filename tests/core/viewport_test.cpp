@@ -3,51 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <ostream>
 
 #include <string>
 #include <vector>
 
 #include "core/ScreenBuffer.h"
+#include "tests/core/RecordingWindow.h"
 
 namespace tevra {
 namespace {
-
-using Calls = std::vector<std::string>;
-
-std::string barName(ScrollBar bar) { return bar == ScrollBar::Vertical ? "V" : "H"; }
-std::string redrawName(bool redraw) { return redraw ? "redraw" : "noredraw"; }
-std::string eraseName(bool erase) { return erase ? "erase" : "noerase"; }
-
-// Records every window operation as one line, in order.
-class RecordingWindow : public ViewWindow {
- public:
-  void setScrollRange(ScrollBar bar, int min, int max, bool redraw) override {
-    calls.push_back("range " + barName(bar) + " " + std::to_string(min) + " " + std::to_string(max) + " " +
-                    redrawName(redraw));
-  }
-  void setScrollPos(ScrollBar bar, int pos, bool redraw) override {
-    calls.push_back("pos " + barName(bar) + " " + std::to_string(pos) + " " + redrawName(redraw));
-  }
-  void scrollContents(int dx, int dy) override {
-    calls.push_back("scroll " + std::to_string(dx) + " " + std::to_string(dy));
-  }
-  void invalidateRect(const Rect& rect, bool erase) override {
-    calls.push_back("invalidate " + std::to_string(rect.left) + " " + std::to_string(rect.top) + " " +
-                    std::to_string(rect.right) + " " + std::to_string(rect.bottom) + " " + eraseName(erase));
-  }
-  void invalidateAll(bool erase) override { calls.push_back("invalidateAll " + eraseName(erase)); }
-  void createCaret(int width, int height) override {
-    calls.push_back("createCaret " + std::to_string(width) + " " + std::to_string(height));
-  }
-  void setCaretPos(int x, int y) override { calls.push_back(caretAt(x, y)); }
-  void showCaret() override { calls.push_back("showCaret"); }
-  void hideCaret() override { calls.push_back("hideCaret"); }
-  void destroyCaret() override { calls.push_back("destroyCaret"); }
-
-  static std::string caretAt(int x, int y) { return "caret " + std::to_string(x) + " " + std::to_string(y); }
-
-  Calls calls;
-};
 
 // A real buffer driving the view, the view driving a recording window.
 class ViewportTest : public ::testing::Test {
@@ -322,8 +287,7 @@ TEST_F(ViewportTest, ClearResetsTheScrollStateBeforeTheRepaint) {
   view.onHScroll(ScrollCode::Bottom, 0);
   takeCalls();
 
-  view.resetForClear();
-  screen.clear();
+  clearScreen(view, screen);
   EXPECT_EQ(view.vpos(), 0);
   EXPECT_EQ(view.hpos(), 0);
   EXPECT_EQ(view.vmax(), 1);
@@ -331,6 +295,69 @@ TEST_F(ViewportTest, ClearResetsTheScrollStateBeforeTheRepaint) {
   EXPECT_EQ(takeCalls(), (Calls{"range V 0 1 redraw", "pos V 0 redraw", "pos H 0 redraw", "invalidateAll erase",
                                 RecordingWindow::caretAt(0, 0)}));
 }
+
+enum class BeforeClear { Blank, Following, ScrolledUpAndRight, FullGridScrolled, PortClosed };
+
+void PrintTo(BeforeClear state, std::ostream* out) {
+  const char* names[] = {"a blank screen", "the view following the cursor", "scrolled up and right by the user",
+                         "a full grid that has scrolled", "the port closed, no caret"};
+  *out << names[static_cast<int>(state)];
+}
+
+class ClearScreenTest : public ViewportTest, public ::testing::WithParamInterface<BeforeClear> {
+ protected:
+  void enter(BeforeClear state) {
+    switch (state) {
+      case BeforeClear::Blank:
+        break;
+      case BeforeClear::Following:
+        lineFeeds(60);
+        put("abc");
+        break;
+      case BeforeClear::ScrolledUpAndRight:
+        lineFeeds(60);
+        view.onVScroll(ScrollCode::Top, 0);
+        view.onHScroll(ScrollCode::Bottom, 0);
+        break;
+      case BeforeClear::FullGridScrolled:
+        for (int i = 0; i < 300; ++i) put("line " + std::to_string(i) + "\r\n");
+        break;
+      case BeforeClear::PortClosed:
+        portOpen = false;
+        view.destroyCaret();
+        put("text");
+        break;
+    }
+  }
+};
+
+// Whatever the state, the clear ends blank and homed with the view at the
+// start, and the window hears of the reset before the repaint.
+TEST_P(ClearScreenTest, EndsBlankAtTheStartWithTheResetBeforeTheRepaint) {
+  view.onSize(600, 300);
+  view.createCaret();
+  enter(GetParam());
+  takeCalls();
+
+  clearScreen(view, screen);
+
+  EXPECT_EQ(takeCalls(), (Calls{"range V 0 1 redraw", "pos V 0 redraw", "pos H 0 redraw", "invalidateAll erase",
+                                RecordingWindow::caretAt(0, 0)}));
+  EXPECT_EQ(view.vpos(), 0);
+  EXPECT_EQ(view.hpos(), 0);
+  EXPECT_EQ(view.vmax(), 1);
+  EXPECT_EQ(view.caretShown(), GetParam() != BeforeClear::PortClosed) << "the clear leaves the caret alone";
+  EXPECT_EQ(screen.row(), 0);
+  EXPECT_EQ(screen.column(), 0);
+  for (int row = 0; row < kRows; ++row) {
+    ASSERT_EQ(std::string(reinterpret_cast<const char*>(screen.rowData(row)), kColumns), std::string(kColumns, ' '))
+        << "row " << row;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(States, ClearScreenTest,
+                         ::testing::Values(BeforeClear::Blank, BeforeClear::Following, BeforeClear::ScrolledUpAndRight,
+                                           BeforeClear::FullGridScrolled, BeforeClear::PortClosed));
 
 TEST_F(ViewportTest, CaretExistsOnlyWhileCreatedWithThePortOpen) {
   lineFeeds(2);

@@ -75,10 +75,10 @@ class KeySweepTest : public ReliabilityFixture {
 TEST_F(KeySweepTest, EveryKindOfKeySendsExactlyItsCharacterOrNothing) {
   startWith();
   std::vector<Key> keys = {
-      {"Return", "\r"},   {"KP_Enter", "\r"},  {"BackSpace", "\b"},  {"Tab", "\t"},
-      {"Escape", "\x1b"}, {"space", " "},      {"KP_5", "5"},        {"KP_Add", "+"},
-      {"shift+1", "!"},   {"asciitilde", "~"}, {"EuroSign", "\x80"}, {"udiaeresis", "\xfc"},
-      {"yen", "\xa5"},
+      {"a", "a"},         {"shift+b", "B"},    {"Return", "\r"},     {"KP_Enter", "\r"},
+      {"BackSpace", "\b"}, {"Tab", "\t"},      {"Escape", "\x1b"},   {"space", " "},
+      {"KP_5", "5"},      {"KP_Add", "+"},     {"shift+1", "!"},     {"asciitilde", "~"},
+      {"EuroSign", "\x80"}, {"eacute", "\xe9"}, {"udiaeresis", "\xfc"}, {"yen", "\xa5"},
   };
   for (char letter = 'a'; letter <= 'z'; ++letter) {
     keys.push_back(

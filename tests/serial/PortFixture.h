@@ -75,6 +75,7 @@ inline int threadCount() {
   ::closedir(listing);
   return count;
 }
+
 // CPU time the whole process has used, user and system, in microseconds.
 inline long processCpuMicros() {
   rusage usage{};

@@ -29,8 +29,8 @@ const char* driverName(Driver driver) { return driver == Driver::kUart ? "Uart16
 struct Framing {
   Driver driver;
   std::uint8_t dataBits;
-  std::uint8_t parity;
-  std::uint8_t stopBits;
+  Parity parity;
+  StopBits stopBits;
   std::uint32_t baud = 9600;
   const char* described = "";  // how a refusal names it
 };
@@ -42,7 +42,8 @@ constexpr tcflag_t kParityFlags[] = {0, PARENB | PARODD, PARENB, PARENB | PARODD
 std::string framingName(const Framing& framing) {
   static const char* const kParity[] = {"None", "Odd", "Even", "Mark", "Space"};
   return std::string(driverName(framing.driver)) + "_" + std::to_string(framing.dataBits) +
-         kParity[framing.parity] + (framing.stopBits == 2 ? "2" : "1") + "_" +
+         kParity[static_cast<int>(framing.parity)] + (framing.stopBits == StopBits::kTwo ? "2" : "1") +
+         "_" +
          std::to_string(framing.baud);
 }
 
@@ -52,8 +53,7 @@ TEST_P(KeptFramingTest, TheLineRunsWithTheFramingAsked) {
   TEVRA_REQUIRE_GUEST();
   const Framing framing = GetParam();
   const std::string path = devicePath(framing.driver);
-  portSetLine(5, framing.baud, framing.dataBits, static_cast<Parity>(framing.parity),
-              static_cast<StopBits>(framing.stopBits));
+  portSetLine(5, framing.baud, framing.dataBits, framing.parity, framing.stopBits);
   ASSERT_EQ(portOpen(path, &ui_), 1) << portFailureReason();
 
   // Root in the guest may open beside the engine's exclusive hold.
@@ -61,11 +61,11 @@ TEST_P(KeptFramingTest, TheLineRunsWithTheFramingAsked) {
   ASSERT_GE(observer.fd(), 0);
   const termios2 state = observer.state();
   EXPECT_EQ(state.c_cflag & CSIZE, kSizeFlags[framing.dataBits - 5]);
-  EXPECT_EQ(state.c_cflag & (PARENB | PARODD | CMSPAR), kParityFlags[framing.parity]);
-  EXPECT_EQ((state.c_cflag & CSTOPB) != 0, framing.stopBits == 2);
+  EXPECT_EQ(state.c_cflag & (PARENB | PARODD | CMSPAR), kParityFlags[static_cast<int>(framing.parity)]);
+  EXPECT_EQ((state.c_cflag & CSTOPB) != 0, framing.stopBits == StopBits::kTwo);
   EXPECT_EQ(state.c_ospeed, framing.baud);
   EXPECT_EQ(state.c_iflag & (IXON | IXOFF), static_cast<tcflag_t>(IXON | IXOFF));
-  EXPECT_EQ((state.c_iflag & INPCK) != 0, framing.parity != 0);
+  EXPECT_EQ((state.c_iflag & INPCK) != 0, framing.parity != Parity::kNone);
   EXPECT_EQ(state.c_iflag & (PARMRK | ISTRIP), 0u);
 }
 
@@ -75,8 +75,11 @@ std::vector<Framing> everyFramingKept() {
     // ftdi_sio has no 5- or 6-bit words.
     const std::uint8_t smallest = driver == Driver::kUart ? 5 : 7;
     for (std::uint8_t bits = smallest; bits <= 8; ++bits) {
-      for (std::uint8_t parity = 0; parity <= 4; ++parity) {
-        for (const std::uint8_t stop : {0, 2}) framings.push_back({driver, bits, parity, stop});
+      for (const Parity parity :
+           {Parity::kNone, Parity::kOdd, Parity::kEven, Parity::kMark, Parity::kSpace}) {
+        for (const StopBits stop : {StopBits::kOne, StopBits::kTwo}) {
+          framings.push_back({driver, bits, parity, stop});
+        }
       }
     }
   }
@@ -94,8 +97,7 @@ TEST_P(RefusedFramingTest, FailsTheOpenAndSaysWhy) {
   const std::string path = devicePath(framing.driver);
   const int threadsBefore = testing::threadCount();
   const int fdsBefore = testing::openFdCount();
-  portSetLine(5, framing.baud, framing.dataBits, static_cast<Parity>(framing.parity),
-              static_cast<StopBits>(framing.stopBits));
+  portSetLine(5, framing.baud, framing.dataBits, framing.parity, framing.stopBits);
   EXPECT_EQ(portOpen(path, &ui_), 0);
   EXPECT_EQ(portIsOpen(), 0);
   EXPECT_EQ(portFailureReason(),
@@ -111,10 +113,12 @@ TEST_P(RefusedFramingTest, FailsTheOpenAndSaysWhy) {
 INSTANTIATE_TEST_SUITE_P(
     RealDrivers, RefusedFramingTest,
     ::testing::Values(
-        Framing{Driver::kUsb, 5, 0, 0, 9600, "5 data bits, no parity, 1 stop bit, 9600 baud"},
-        Framing{Driver::kUsb, 6, 2, 2, 9600, "6 data bits, even parity, 2 stop bits, 9600 baud"},
+        Framing{Driver::kUsb, 5, Parity::kNone, StopBits::kOne, 9600,
+                "5 data bits, no parity, 1 stop bit, 9600 baud"},
+        Framing{Driver::kUsb, 6, Parity::kEven, StopBits::kTwo, 9600,
+                "6 data bits, even parity, 2 stop bits, 9600 baud"},
         // The 8250 driver falls back to 9600 for a rate beyond its clock.
-        Framing{Driver::kUart, 8, 0, 0, 250000,
+        Framing{Driver::kUart, 8, Parity::kNone, StopBits::kOne, 250000,
                 "8 data bits, no parity, 1 stop bit, 250000 baud"}),
     [](const auto& info) { return framingName(info.param); });
 

@@ -1,8 +1,8 @@
-#include "app/Cp1252.h"
+#include "core/Cp1252.h"
 
 #include <array>
 
-namespace tevra::app {
+namespace tevra {
 namespace {
 
 constexpr char32_t kUndefined = 0;
@@ -36,4 +36,4 @@ std::optional<std::uint8_t> unicodeToCp1252(char32_t character) {
   return std::nullopt;
 }
 
-}  // namespace tevra::app
+}  // namespace tevra

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <iterator>
 
-#include "app/Cp1252.h"
+#include "core/Cp1252.h"
 
-namespace tevra::app {
+namespace tevra {
 namespace {
 
 TEST(Cp1252Test, TheFiveUndefinedBytesHaveNoCharacterAndEveryOtherByteRoundTrips) {
@@ -39,4 +39,4 @@ TEST(Cp1252Test, CharactersOutsideTheSetHaveNoByte) {
 }
 
 }  // namespace
-}  // namespace tevra::app
+}  // namespace tevra
