@@ -62,10 +62,61 @@
 //
 // ReaderThread, as the OS half must write it: while connected, block until the
 // line has bytes or portClose() wakes the wait (the wake ends the loop); on bytes,
-// drainLine(). kClosing ends the loop; kFailed, or a line that hung up, calls
-// queueError() once and stops watching the line, waiting only for the close. A
-// wait that fails calls queueError() and returns 0. portRead() never blocks: with
-// nothing waiting it returns 0.
+// drainLine(). kClosing ends the loop; kFailed, or a line that hung up, hands the
+// reader to followHangUp() (below), and the loop goes on with the reopened line,
+// or ends when that returns false. A wait that fails calls queueError() and
+// returns 0. portRead() never blocks: with nothing waiting it returns 0.
+//
+// The line's life while the port is open (connected stays true throughout):
+//   up -- hang-up --> let go -- device back and reopened --> up ...
+//   up:       the OS half's line handle is open; writes may use it.
+//   hang-up:  the reader sees it (a read of 0, an error, a hung-up wait);
+//             queueError() once, so the UI thread hears of each hang-up once.
+//   let go:   lineDown(): no new write starts and the writes in progress end;
+//             then the OS half closes the dead handle at once, so the system
+//             may give a replugged adapter its old name back.
+//   waiting:  for the same device path to come back: woken by the system's
+//             notice of a change in the device's folder, or at most twice a
+//             second, and at once by portClose(). No box, no report.
+//   reopen:   the path, the line values of the open, exclusive as portOpen()
+//             opens, settings read back, DTR and RTS raised; one that fails
+//             (missing, busy, settings refused, permission) keeps waiting.
+//             Then lineUp(), and the reader watches the new handle.
+//             A pseudo-terminal named by its own /dev/pts/N is let go but not
+//             waited for: that name goes to the next, unrelated pair.
+// followHangUp() runs this; the OS half gives it the steps (LineReconnector).
+// portClose() or portOpen() at any moment ends the wait: the close wake-up.
+// What open and close add for it:
+//   portOpen:  once the line is open, before the reader starts: openedPath,
+//              openedLine = the path and line; lineUp(). If the reader does
+//              not start: lineDown() before the line is closed.
+//   portClose: after the reader was joined: lineDown(); then only if the line
+//              is open (it is not while the device was awaited) drop DTR and
+//              RTS and close it.
+// Guarding: openedPath and openedLine are written by portOpen() before the
+// reader starts, then only read until portClose() has joined it; lineUp and
+// lineUsers by lineMutex.
+//   POSIX: a hang-up is POLLHUP/POLLERR or a read of 0 or EIO; the wait is
+//          poll() on inotify (the path's folder and its link target's), a
+//          500 ms tick and the close eventfd.
+//   Win32: a hang-up is a failed WaitCommEvent/ReadFile/ClearCommError (an
+//          unplugged adapter answers ERROR_ACCESS_DENIED, ERROR_BAD_COMMAND or
+//          ERROR_OPERATION_ABORTED); letGo() is CloseHandle(); the wait is
+//          WaitForSingleObject() on the close event with a 500 ms time-out;
+//          reopen() is portOpen()'s CreateFileA and SetCommState steps.
+//
+// The line handle and writers. The reader alone changes the OS half's handle
+// while the port is open, so a writer (the UI thread today, a writer thread
+// tomorrow) must hold a LineUse for as long as it uses the handle: the handle
+// it reads after a LineUse that is true stays open and unchanged until the
+// LineUse ends. A false LineUse means the line is down: the write fails at once
+// (what was to be written is dropped, as on a dead line). Take a LineUse per
+// write (or per chunk), read the handle after it, never cache the handle
+// across LineUses, and never wait on the reader while holding one: the reader
+// waits in lineDown() for every LineUse to end. A write on a hung-up line
+// fails at once, so that wait is short; it is bounded by the write time-out.
+// portOpen() brings the line up before the reader starts; portClose() takes it
+// down (lineDown()) before it closes the handle.
 
 #include <array>
 #include <atomic>
@@ -91,6 +142,16 @@ struct PortRecord {
   LineParameters line;         // as portSetLine() stored it, for the next open
   std::uint32_t openBaud = 0;  // the rate the open line runs at, for write time-outs
   std::string failureReason;
+
+  // The line behind the open port, which may hang up and come back.
+  // openedPath and openedLine: set by portOpen() before the reader starts, then
+  // read only, by the reader when it reopens. The rest is guarded by lineMutex.
+  std::string openedPath;
+  LineParameters openedLine;
+  std::mutex lineMutex;
+  std::condition_variable lineIdle;  // lineUsers fell to 0
+  bool lineUp = false;               // the OS half's line handle is open and usable
+  int lineUsers = 0;                 // LineUse holders
 
   // The hand-off to the UI thread, guarded by queueMutex.
   std::mutex queueMutex;
@@ -143,6 +204,53 @@ void stopHandOff(PortRecord& port);
 // UI thread, portClose() after the reader ended: forgets what was queued, so
 // nothing of the closed port is delivered.
 void endHandOff(PortRecord& port);
+
+// A writer's hold on the line handle: while it is true the handle stays open
+// and unchanged. Hold it only for the time of one write.
+class LineUse {
+ public:
+  explicit LineUse(PortRecord& port);
+  ~LineUse();
+  LineUse(const LineUse&) = delete;
+  LineUse& operator=(const LineUse&) = delete;
+  explicit operator bool() const { return held_; }
+
+ private:
+  PortRecord& port_;
+  bool held_;
+};
+
+// After the OS half stored an open handle: writers may use it.
+void lineUp(PortRecord& port);
+// Before the OS half closes its handle: no LineUse is granted from now on;
+// returns once those held have ended.
+void lineDown(PortRecord& port);
+
+// The steps of following a hang-up that depend on the operating system, all
+// on the reader thread.
+class LineReconnector {
+ public:
+  enum class Wake { kRetry, kStop };  // kStop: portClose() woke the wait, or it failed
+  virtual ~LineReconnector() = default;
+  // Closes the dead handle (lineDown() has run) and starts watching for the
+  // device: its folder, or a tick. False for a device whose name the system
+  // hands to another line once this one is gone (a pseudo-terminal's
+  // /dev/pts/N, unlike a link to one): it is never reopened.
+  virtual bool letGo() = 0;
+  // Blocks until something may have changed (kRetry: after at most about half
+  // a second; never after a letGo() that was false) or the wait must end (kStop).
+  virtual Wake waitForDevice() = 0;
+  // Opens openedPath with openedLine as portOpen() does and stores the handle;
+  // false, with nothing left open, if the device is missing, busy or refuses.
+  virtual bool reopen() = 0;
+  // Stops watching for the device (after a reopen, or at the close).
+  virtual void stopWatching() = 0;
+};
+
+// Reader thread, on a hang-up: reports it, lets the device go, waits for it to
+// come back and takes it up again. True with the line up again; false once the
+// port is closing.
+bool followHangUp(PortRecord& port, LineReconnector& os);
 
 enum class DrainResult { kEmpty, kFailed, kClosing };
 // Reader thread: reads blocks with portRead() into the queue until nothing

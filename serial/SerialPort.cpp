@@ -104,6 +104,43 @@ void queueError(PortRecord& port) {
   if (toWake) toWake->portWake();
 }
 
+LineUse::LineUse(PortRecord& port) : port_(port) {
+  std::lock_guard lock(port_.lineMutex);
+  held_ = port_.lineUp;
+  if (held_) ++port_.lineUsers;
+}
+
+LineUse::~LineUse() {
+  if (!held_) return;
+  std::lock_guard lock(port_.lineMutex);
+  if (--port_.lineUsers == 0) port_.lineIdle.notify_all();
+}
+
+void lineUp(PortRecord& port) {
+  std::lock_guard lock(port.lineMutex);
+  port.lineUp = true;
+}
+
+void lineDown(PortRecord& port) {
+  std::unique_lock lock(port.lineMutex);
+  port.lineUp = false;
+  port.lineIdle.wait(lock, [&] { return port.lineUsers == 0; });
+}
+
+bool followHangUp(PortRecord& port, LineReconnector& os) {
+  queueError(port);
+  lineDown(port);
+  const bool mayComeBack = os.letGo();
+  bool reopened = false;
+  while (!reopened && port.connected.load()) {
+    if (os.waitForDevice() == LineReconnector::Wake::kStop) break;
+    reopened = mayComeBack && port.connected.load() && os.reopen();
+  }
+  os.stopWatching();
+  if (reopened) lineUp(port);
+  return reopened;
+}
+
 DrainResult drainLine(PortRecord& port) {
   for (;;) {
     PortRecord::ReceivedBlock* slot = claimFreeSlot(port);
@@ -139,6 +176,11 @@ void beginOutput(PortRecord& port) {
 int portWrite(const std::uint8_t* bytes, std::size_t count) {
   PortRecord& port = g_port;
   if (!port.connected.load()) return 0;
+  {
+    // A line that hung up and has not come back takes nothing: it would be dropped.
+    std::lock_guard lock(port.lineMutex);
+    if (!port.lineUp) return 0;
+  }
   if (count == 0) return 1;
   {
     std::lock_guard lock(port.outputMutex);

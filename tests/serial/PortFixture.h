@@ -4,6 +4,7 @@
 // thread stand-in to receive, and the process counts that show leftovers.
 
 #include <dirent.h>
+#include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
@@ -74,6 +75,15 @@ inline int threadCount() {
   ::closedir(listing);
   return count;
 }
+
+// CPU time the whole process has used, user and system, in microseconds.
+inline long processCpuMicros() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000L + usage.ru_utime.tv_usec +
+         usage.ru_stime.tv_usec;
+}
+
 inline int openFdCount() { return countDirectoryEntries("/proc/self/fd") - 1; }  // less the listing's own
 
 }  // namespace tevra::testing

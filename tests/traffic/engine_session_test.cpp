@@ -12,6 +12,7 @@
 #include "core/FileSender.h"
 #include "serial/EngineLink.h"
 #include "serial/SerialPort.h"
+#include "tests/serial/LineLink.h"
 #include "tests/support/PtyLine.h"
 #include "tests/serial/UiLoop.h"
 #include "tests/traffic/TrafficFixture.h"
@@ -98,6 +99,41 @@ TEST_F(EngineSessionTest, SentFileLinesReachTheFarEndOneByOne) {
   sender.onTimer();
   EXPECT_EQ(sender.sending(), 0);
   EXPECT_FALSE(pair.waitFor(POLLIN, std::chrono::milliseconds(50))) << "nothing more was sent";
+}
+
+// The adapter pulled out and put back: the session goes on by itself, with
+// no box, and what comes after lands on the screen and in the capture file.
+TEST_F(EngineSessionTest, AfterTheDeviceComesBackTrafficGoesOnWithoutAnyAction) {
+  testing::LineLink mapping;
+  mapping.pointTo(pair.slavePath());
+  store.writeText("Ports", "COM3", mapping.path());
+  ASSERT_TRUE(session.connect()) << (ui.errors.empty() ? "" : ui.errors[0]);
+  const std::string before = "before\r\n";
+  ASSERT_TRUE(pair.send({before.begin(), before.end()}));
+  ASSERT_TRUE(loop.pumpBytes(before.size()));
+
+  pair.closeMaster();
+  mapping.pointNowhere();
+  ASSERT_TRUE(loop.pumpUntil([&] { return loop.errors == 1; }, std::chrono::seconds(5)));
+  session.onChar('x');  // the line is down: goes nowhere, still echoed and captured
+  testing::PtyLine back;
+  mapping.pointTo(back.slavePath());
+
+  const std::string after = "after";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (testing::descriptorsOn(back.slavePath()) == 0 && std::chrono::steady_clock::now() < deadline) {
+    loop.pumpFor(std::chrono::milliseconds(5));
+  }
+  ASSERT_TRUE(back.send({after.begin(), after.end()}));
+  ASSERT_TRUE(loop.pumpBytes(before.size() + after.size(), std::chrono::seconds(5)))
+      << "nothing received after the device came back";
+  session.onChar('y');
+  EXPECT_EQ(asText(back.receive(1, std::chrono::seconds(5))), "y");
+
+  traffic::expectScreen(screen, {{"before", "xaftery"}, 1, 7});
+  EXPECT_EQ(traffic::readWholeFile(settings.captureFile), before + "x" + after + "y");
+  EXPECT_TRUE(ui.errors.empty()) << "a box was shown";
+  EXPECT_TRUE(link.isOpen());
 }
 
 TEST_F(EngineSessionTest, MissingDeviceNamesThePortAndTheReason) {
