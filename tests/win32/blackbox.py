@@ -134,6 +134,19 @@ class Program:
         except subprocess.TimeoutExpired:
             raise Failure(f"the program did not end within {seconds} s")
 
+    def cpu_seconds(self):
+        """CPU time the program has used so far, all its threads."""
+        with open(f"/proc/{self.process.pid}/cmdline", "rb") as file:
+            check(b"tevra-terminal.exe" in file.read(), "the started process is not the program")
+        with open(f"/proc/{self.process.pid}/stat") as file:
+            fields = file.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+    def idle_cpu_share(self, seconds=2.0):
+        before = self.cpu_seconds()
+        time.sleep(seconds)
+        return (self.cpu_seconds() - before) / seconds
+
     def kill(self):
         if self.process.poll() is None:
             self.process.kill()
@@ -217,6 +230,11 @@ class PtyLine:
             return predicate(self.received)
         return wait_for(ready, what, seconds)
 
+    def hang_up(self):
+        """Closes the far end: the port's line hangs up."""
+        os.close(self.master)
+        self.master = -1
+
     def close(self):
         run(["wine", "reg", "delete", WINE_PORTS_KEY, "/v", self.port_name, "/f"])
         # The port's link outlives the value: a later pseudo-terminal with this number
@@ -225,6 +243,8 @@ class PtyLine:
         if os.path.islink(link) and os.readlink(link) == self.path:
             os.remove(link)
         for fd in (self.master, self.slave):
+            if fd < 0:
+                continue
             try:
                 os.close(fd)
             except OSError:
@@ -466,6 +486,17 @@ def case_port_traffic(case):
     burst = bytes(ord("A") + i % 26 for i in range(3000))
     line.send(burst)
     wait_for(lambda: captured().endswith(burst), "the 3000-byte burst in capture.txt", seconds=STEP_SECONDS)
+
+    # An idle port costs no CPU: the reader waits for bytes, it does not poll. (A busy
+    # loop takes a whole core; the limit leaves room for a loaded machine.)
+    share = program.idle_cpu_share()
+    check(share < 0.3, f"the idle program used {share:.0%} of a CPU")
+
+    # The far end gone: the program neither spins nor hangs, and closes at once.
+    line.hang_up()
+    time.sleep(1)
+    share = program.idle_cpu_share()
+    check(share < 0.3, f"after the far end hung up the program used {share:.0%} of a CPU")
     case.close_program(program)
 
 
