@@ -3,7 +3,8 @@
 ; needs no administrator rights, like the program's settings.
 ;
 ;   makensis -DEXE=tevra-terminal.exe -DICON=icon.ico -DVERSION=1.1 -DOUTFILE=setup.exe installer.nsi
-Unicode true
+; 64-bit like the program (and Wine here runs only 64-bit programs).
+Target amd64-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel user
 

@@ -255,6 +255,7 @@ class Case:
     def __init__(self, exe, artifacts, modem_preload):
         self.exe = exe
         self.modem_preload = modem_preload
+        self.installer = None
         self.folder = tempfile.mkdtemp(prefix="tevra-win32-")
         self.screen = Screen(artifacts)
         self.programs = []
@@ -528,6 +529,38 @@ def case_settings_reopen(case):
     check(reg_values("General").get("Port") == ("REG_DWORD", "0x2"), f"Port {reg_values('General')}")
 
 
+UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\TevraTerminal"
+
+
+def case_installer(case):
+    """The installer, silent, puts the program and its Start-menu entry in place and lists
+    its uninstaller; the installed program starts; the uninstaller removes all three."""
+    check(case.installer, "no --installer")
+    run(["wine", case.installer, "/S"])
+    user = os.path.join(os.environ["WINEPREFIX"], "drive_c", "users", os.environ.get("USER", "root"))
+    folder = os.path.join(user, "AppData", "Local", "Programs", "Tevra Terminal")
+    entry = os.path.join(user, "AppData", "Roaming", "Microsoft", "Windows", "Start Menu", "Programs",
+                         "Tevra Terminal.lnk")
+    wait_for(lambda: os.path.exists(os.path.join(folder, "uninstall.exe")), "the installed files")
+    check(os.path.exists(os.path.join(folder, "tevra-terminal.exe")), "no installed program")
+    check(os.path.exists(entry), "no Start-menu entry")
+    listed = run(["wine", "reg", "query", UNINSTALL_KEY, "/v", "UninstallString"]).stdout
+    check("uninstall.exe" in listed, f"the uninstaller is not listed: {listed!r}")
+
+    case.exe = os.path.join(folder, "tevra-terminal.exe")
+    program = case.start()
+    case.main_window()
+    case.dismiss_open_failure()
+    case.close_program(program)
+
+    # The uninstaller runs a copy of itself from a temporary folder and returns at once.
+    run(["wine", os.path.join(folder, "uninstall.exe"), "/S"])
+    wait_for(lambda: not os.path.exists(folder), "the program's folder to go")
+    check(not os.path.exists(entry), "the Start-menu entry is left")
+    listed = run(["wine", "reg", "query", UNINSTALL_KEY])
+    check(listed.returncode != 0, "the uninstaller is still listed")
+
+
 CASES = {
     "first_start": case_first_start,
     "settings_cancel_and_ok": case_settings_cancel_and_ok,
@@ -539,6 +572,7 @@ CASES = {
     "send_file_echo": case_send_file_echo,
     "port_traffic": case_port_traffic,
     "settings_reopen": case_settings_reopen,
+    "installer": case_installer,
 }
 
 
@@ -546,11 +580,13 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
     parser.add_argument("--artifacts")
+    parser.add_argument("--installer", help="the setup program, for the installer case")
     parser.add_argument("--modem-preload", help="ptymodem.so, for the cases on pseudo-terminal ports")
     parser.add_argument("case", choices=sorted(CASES))
     options = parser.parse_args()
 
     case = Case(os.path.abspath(options.exe), options.artifacts, options.modem_preload)
+    case.installer = options.installer and os.path.abspath(options.installer)
     try:
         CASES[options.case](case)
     except Failure as failure:
