@@ -529,6 +529,36 @@ def case_settings_reopen(case):
     check(reg_values("General").get("Port") == ("REG_DWORD", "0x2"), f"Port {reg_values('General')}")
 
 
+def case_held_line(case):
+    """XON/XOFF from the far end holds and releases output; a held write is dropped after
+    its time-out; a line held at Close does not hold up the program's end."""
+    line = case.line("COM2")
+    reg_set_dword("Terminal", "TermEcho", 0)
+    program = case.start()
+    case.main_window()
+    time.sleep(2)
+    check(len(case.screen.windows(TITLE)) == 1, "the port did not open (a box appeared)")
+
+    # A key typed while the far end holds the line waits only its write time-out
+    # (a few ms per byte), then is dropped: the UI never waits on the line.
+    line.send(b"\x13")  # XOFF
+    time.sleep(0.5)
+    case.screen.keys("a")
+    time.sleep(1)
+    line.send(b"\x11")  # XON
+    time.sleep(1)
+    case.screen.keys("z")
+    line.read_until(lambda got: got.endswith(b"z"), "a key typed after XON")
+    check(line.received == b"z", f"the far end got {line.received!r}, not just the key typed after XON")
+
+    line.send(b"\x13")
+    time.sleep(0.5)
+    case.screen.keys("b", "c")
+    started = time.monotonic()
+    case.close_program(program)
+    check(time.monotonic() - started < 10, "Close waited on the held line")
+
+
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\TevraTerminal"
 
 
@@ -573,6 +603,7 @@ CASES = {
     "port_traffic": case_port_traffic,
     "settings_reopen": case_settings_reopen,
     "installer": case_installer,
+    "held_line": case_held_line,
 }
 
 
