@@ -22,6 +22,8 @@ PACKAGES=(
   qemu-system-x86 busybox-static
   # the Windows program: tested under Wine
   wine wine64 fonts-wine
+  # the Windows installer
+  nsis
 )
 
 missing=()

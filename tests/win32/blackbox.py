@@ -12,6 +12,8 @@ With --artifacts DIR the screen is saved there at the interesting moments.
 
 import argparse
 import os
+import select
+import tty
 import shutil
 import subprocess
 import sys
@@ -122,15 +124,28 @@ class Screen:
 class Program:
     """One copy of the program, started in a scratch folder (its capture.txt lands there)."""
 
-    def __init__(self, exe, folder):
+    def __init__(self, exe, folder, env=None):
         self.process = subprocess.Popen(["wine", exe], cwd=folder, stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL)
+                                        stderr=subprocess.DEVNULL, env=env)
 
     def wait(self, seconds=STEP_SECONDS):
         try:
             return self.process.wait(timeout=seconds)
         except subprocess.TimeoutExpired:
             raise Failure(f"the program did not end within {seconds} s")
+
+    def cpu_seconds(self):
+        """CPU time the program has used so far, all its threads."""
+        with open(f"/proc/{self.process.pid}/cmdline", "rb") as file:
+            check(b"tevra-terminal.exe" in file.read(), "the started process is not the program")
+        with open(f"/proc/{self.process.pid}/stat") as file:
+            fields = file.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+    def idle_cpu_share(self, seconds=2.0):
+        before = self.cpu_seconds()
+        time.sleep(seconds)
+        return (self.cpu_seconds() - before) / seconds
 
     def kill(self):
         if self.process.poll() is None:
@@ -182,21 +197,90 @@ def reg_clear():
     run(["wine", "reg", "delete", MAKER_KEY, "/f"])
 
 
+WINE_PORTS_KEY = r"HKLM\Software\Wine\Ports"
+
+
+class PtyLine:
+    """The far end of a COM port: a pseudo-terminal whose slave Wine opens as the port.
+    Wine reads its port map when its server starts, so the server is restarted."""
+
+    def __init__(self, port_name):
+        self.port_name = port_name
+        self.master, self.slave = os.openpty()
+        tty.setraw(self.master)
+        self.path = os.ttyname(self.slave)
+        run(["wine", "reg", "add", WINE_PORTS_KEY, "/v", port_name, "/d", self.path, "/f"])
+        run(["wineserver", "-k"])
+        run(["wineserver", "-w"])
+        self.received = b""
+
+    def send(self, data):
+        os.write(self.master, data)
+
+    def read_until(self, predicate, what, seconds=STEP_SECONDS):
+        def ready():
+            while select.select([self.master], [], [], 0)[0]:
+                try:
+                    chunk = os.read(self.master, 4096)
+                except OSError:
+                    break
+                if not chunk:
+                    break
+                self.received += chunk
+            return predicate(self.received)
+        return wait_for(ready, what, seconds)
+
+    def hang_up(self):
+        """Closes the far end: the port's line hangs up."""
+        os.close(self.master)
+        self.master = -1
+
+    def close(self):
+        run(["wine", "reg", "delete", WINE_PORTS_KEY, "/v", self.port_name, "/f"])
+        # The port's link outlives the value: a later pseudo-terminal with this number
+        # (anyone's) must not become the port.
+        link = os.path.join(os.environ["WINEPREFIX"], "dosdevices", self.port_name.lower())
+        if os.path.islink(link) and os.readlink(link) == self.path:
+            os.remove(link)
+        for fd in (self.master, self.slave):
+            if fd < 0:
+                continue
+            try:
+                os.close(fd)
+            except OSError:
+                pass
+
+
 class Case:
-    def __init__(self, exe, artifacts):
+    def __init__(self, exe, artifacts, modem_preload):
         self.exe = exe
+        self.modem_preload = modem_preload
+        self.installer = None
         self.folder = tempfile.mkdtemp(prefix="tevra-win32-")
         self.screen = Screen(artifacts)
         self.programs = []
+        self.lines = []
         reg_clear()
 
     def close(self):
         for program in self.programs:
             program.kill()
+        for line in self.lines:
+            line.close()
         shutil.rmtree(self.folder, ignore_errors=True)
 
+    def line(self, port_name):
+        """A pseudo-terminal as COM port `port_name`, for the programs started after it."""
+        check(self.modem_preload, "no --modem-preload: a pseudo-terminal port would busy-loop Wine's wait")
+        line = PtyLine(port_name)
+        self.lines.append(line)
+        return line
+
     def start(self):
-        program = Program(self.exe, self.folder)
+        env = None
+        if self.lines:
+            env = dict(os.environ, LD_PRELOAD=self.modem_preload)
+        program = Program(self.exe, self.folder, env)
         self.programs.append(program)
         return program
 
@@ -370,6 +454,143 @@ def case_capture_file_choice(case):
         check(file.read() == b"kept", "choosing the capture file changed it")
 
 
+def case_port_traffic(case):
+    """On a working port (the default COM2): bytes from the far end reach the screen and the
+    capture file; typed keys reach the far end, with CR+LF once outgoing CR = CR+LF is on."""
+    line = case.line("COM2")
+    reg_set_dword("Terminal", "TermEcho", 0)
+    reg_set_dword("Terminal", "TermCapture", 1)
+    reg_set_dword("Terminal", "TermOutCR", 1)
+    program = case.start()
+    window = case.main_window()
+    time.sleep(2)
+    check(len(case.screen.windows(TITLE)) == 1, "the port did not open (a box appeared)")
+
+    line.send(b"FROM THE LINE\r\n")
+    capture = os.path.join(case.folder, "capture.txt")
+
+    def captured():
+        if not os.path.exists(capture):
+            return b""
+        with open(capture, "rb") as file:
+            return file.read()
+    wait_for(lambda: captured() == b"FROM THE LINE\r\n", "the received bytes in capture.txt")
+    wait_for(lambda: case.screen.has_ink(window, rows=(0, 1)), "the received line on the screen")
+    case.screen.save("received")
+    check(not case.screen.has_ink(window, rows=(2, 5)), "ink below the received line")
+
+    case.screen.keys("a", "b", "Return", "c")
+    line.read_until(lambda got: got == b"ab\r\nc", "the typed keys on the line")
+    wait_for(lambda: captured() == b"FROM THE LINE\r\nab\r\nc", "the typed keys in capture.txt")
+
+    # A burst larger than one block and the driver's queue arrives whole and in order.
+    burst = bytes(ord("A") + i % 26 for i in range(3000))
+    line.send(burst)
+    wait_for(lambda: captured().endswith(burst), "the 3000-byte burst in capture.txt", seconds=STEP_SECONDS)
+
+    # An idle port costs no CPU: the reader waits for bytes, it does not poll. (A busy
+    # loop takes a whole core; the limit leaves room for a loaded machine.)
+    share = program.idle_cpu_share()
+    check(share < 0.3, f"the idle program used {share:.0%} of a CPU")
+
+    # The far end gone: the program neither spins nor hangs, and closes at once.
+    line.hang_up()
+    time.sleep(1)
+    share = program.idle_cpu_share()
+    check(share < 0.3, f"after the far end hung up the program used {share:.0%} of a CPU")
+    case.close_program(program)
+
+
+def case_settings_reopen(case):
+    """Settings OK closes the port and opens the chosen one: the far end of the first sees
+    nothing more, the second carries the keys."""
+    first = case.line("COM2")
+    second = case.line("COM3")
+    reg_set_dword("Terminal", "TermEcho", 0)
+    program = case.start()
+    case.main_window()
+    time.sleep(2)
+    check(len(case.screen.windows(TITLE)) == 1, "COM2 did not open (a box appeared)")
+    case.screen.keys("x")
+    first.read_until(lambda got: got == b"x", "the key on COM2")
+
+    case.open_settings()
+    case.screen.keys("Down", "Return")
+    wait_for(lambda: not case.screen.windows("Settings"), "the Settings dialog to close")
+    time.sleep(2)
+    check(len(case.screen.windows(TITLE)) == 1, "COM3 did not open (a box appeared)")
+    case.screen.keys("y")
+    second.read_until(lambda got: got == b"y", "the key on COM3")
+    time.sleep(0.5)
+    first.read_until(lambda got: True, "COM2's bytes")
+    check(first.received == b"x", f"COM2 got {first.received!r} after the reopen")
+    second.send(b"BACK")
+    case.close_program(program)
+    check(reg_values("General").get("Port") == ("REG_DWORD", "0x2"), f"Port {reg_values('General')}")
+
+
+def case_held_line(case):
+    """XON/XOFF from the far end holds and releases output; a held write is dropped after
+    its time-out; a line held at Close does not hold up the program's end."""
+    line = case.line("COM2")
+    reg_set_dword("Terminal", "TermEcho", 0)
+    program = case.start()
+    case.main_window()
+    time.sleep(2)
+    check(len(case.screen.windows(TITLE)) == 1, "the port did not open (a box appeared)")
+
+    # A key typed while the far end holds the line waits only its write time-out
+    # (a few ms per byte), then is dropped: the UI never waits on the line.
+    line.send(b"\x13")  # XOFF
+    time.sleep(0.5)
+    case.screen.keys("a")
+    time.sleep(1)
+    line.send(b"\x11")  # XON
+    time.sleep(1)
+    case.screen.keys("z")
+    line.read_until(lambda got: got.endswith(b"z"), "a key typed after XON")
+    check(line.received == b"z", f"the far end got {line.received!r}, not just the key typed after XON")
+
+    line.send(b"\x13")
+    time.sleep(0.5)
+    case.screen.keys("b", "c")
+    started = time.monotonic()
+    case.close_program(program)
+    check(time.monotonic() - started < 10, "Close waited on the held line")
+
+
+UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\TevraTerminal"
+
+
+def case_installer(case):
+    """The installer, silent, puts the program and its Start-menu entry in place and lists
+    its uninstaller; the installed program starts; the uninstaller removes all three."""
+    check(case.installer, "no --installer")
+    run(["wine", case.installer, "/S"])
+    user = os.path.join(os.environ["WINEPREFIX"], "drive_c", "users", os.environ.get("USER", "root"))
+    folder = os.path.join(user, "AppData", "Local", "Programs", "Tevra Terminal")
+    entry = os.path.join(user, "AppData", "Roaming", "Microsoft", "Windows", "Start Menu", "Programs",
+                         "Tevra Terminal.lnk")
+    wait_for(lambda: os.path.exists(os.path.join(folder, "uninstall.exe")), "the installed files")
+    check(os.path.exists(os.path.join(folder, "tevra-terminal.exe")), "no installed program")
+    check(os.path.exists(entry), "no Start-menu entry")
+    listed = run(["wine", "reg", "query", UNINSTALL_KEY, "/v", "UninstallString"]).stdout
+    check("uninstall.exe" in listed, f"the uninstaller is not listed: {listed!r}")
+
+    case.exe = os.path.join(folder, "tevra-terminal.exe")
+    program = case.start()
+    case.main_window()
+    case.dismiss_open_failure()
+    case.close_program(program)
+
+    # The uninstaller runs a copy of itself from a temporary folder and returns at once.
+    run(["wine", os.path.join(folder, "uninstall.exe"), "/S"])
+    wait_for(lambda: not os.path.exists(folder), "the program's folder to go")
+    check(not os.path.exists(entry), "the Start-menu entry is left")
+    listed = run(["wine", "reg", "query", UNINSTALL_KEY])
+    check(listed.returncode != 0, "the uninstaller is still listed")
+
+
 CASES = {
     "first_start": case_first_start,
     "settings_cancel_and_ok": case_settings_cancel_and_ok,
@@ -379,6 +600,10 @@ CASES = {
     "second_copy": case_second_copy,
     "restored_rect": case_restored_rect,
     "send_file_echo": case_send_file_echo,
+    "port_traffic": case_port_traffic,
+    "settings_reopen": case_settings_reopen,
+    "installer": case_installer,
+    "held_line": case_held_line,
 }
 
 
@@ -386,10 +611,13 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
     parser.add_argument("--artifacts")
+    parser.add_argument("--installer", help="the setup program, for the installer case")
+    parser.add_argument("--modem-preload", help="ptymodem.so, for the cases on pseudo-terminal ports")
     parser.add_argument("case", choices=sorted(CASES))
     options = parser.parse_args()
 
-    case = Case(os.path.abspath(options.exe), options.artifacts)
+    case = Case(os.path.abspath(options.exe), options.artifacts, options.modem_preload)
+    case.installer = options.installer and os.path.abspath(options.installer)
     try:
         CASES[options.case](case)
     except Failure as failure:
