@@ -331,19 +331,9 @@ int portOpen(const std::string& devicePath, PortReceiver* receiver) {
   device.closeWakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (device.closeWakeFd < 0) return failOpen(port, devicePath, std::strerror(errno));
 
-  port.openedPath = devicePath;
-  port.openedLine = port.line;
   g_reconnector.lookAt(devicePath);
-  lineUp(port);
-  beginHandOff(port, receiver);
-  beginOutput(port);
-  port.connected.store(true);
-  try {
-    device.reader = std::thread(ReaderThread, &port);
-  } catch (const std::system_error& error) {
-    port.connected.store(false);
-    lineDown(port);
-    return failOpen(port, devicePath, error.code().message());
+  if (!startReading(port, devicePath, receiver, device.reader, why)) {
+    return failOpen(port, devicePath, why);
   }
   port.openBaud = port.line.baud;
   setModemLines(device.lineFd, TIOCMBIS);
