@@ -126,7 +126,6 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "serial/SerialPort.h"
 
@@ -261,14 +260,6 @@ DrainResult drainLine(PortRecord& port);
 // Reader thread: the line failed; the UI thread hears it once, after the
 // blocks before it.
 void queueError(PortRecord& port);
-
-// UI thread, portOpen(), once the OS half holds the line and its close wake-up:
-// records the path and line of the open, brings the line up, starts the
-// hand-off and the output, marks the port connected and starts `reader` on
-// ReaderThread(). False with `why` set if the thread did not start; the port is
-// then not connected and the line is down again, for the OS half to close.
-bool startReading(PortRecord& port, const std::string& devicePath, PortReceiver* receiver,
-                  std::thread& reader, std::string& why);
 
 // UI thread, portOpen() before the reader starts: an empty output.
 void beginOutput(PortRecord& port);

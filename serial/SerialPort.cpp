@@ -3,7 +3,6 @@
 // and the bounded output queue between portWrite() and the OS half's writer.
 #include <algorithm>
 #include <cstring>
-#include <system_error>
 
 #include "serial/PortEngine.h"
 
@@ -140,25 +139,6 @@ bool followHangUp(PortRecord& port, LineReconnector& os) {
   os.stopWatching();
   if (reopened) lineUp(port);
   return reopened;
-}
-
-bool startReading(PortRecord& port, const std::string& devicePath, PortReceiver* receiver,
-                  std::thread& reader, std::string& why) {
-  port.openedPath = devicePath;
-  port.openedLine = port.line;
-  lineUp(port);
-  beginHandOff(port, receiver);
-  beginOutput(port);
-  port.connected.store(true);
-  try {
-    reader = std::thread(ReaderThread, &port);
-  } catch (const std::system_error& error) {
-    port.connected.store(false);
-    lineDown(port);
-    why = error.code().message();
-    return false;
-  }
-  return true;
 }
 
 DrainResult drainLine(PortRecord& port) {

@@ -331,9 +331,19 @@ int portOpen(const std::string& devicePath, PortReceiver* receiver) {
   device.closeWakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (device.closeWakeFd < 0) return failOpen(port, devicePath, std::strerror(errno));
 
+  port.openedPath = devicePath;
+  port.openedLine = port.line;
   g_reconnector.lookAt(devicePath);
-  if (!startReading(port, devicePath, receiver, device.reader, why)) {
-    return failOpen(port, devicePath, why);
+  lineUp(port);
+  beginHandOff(port, receiver);
+  beginOutput(port);
+  port.connected.store(true);
+  try {
+    device.reader = std::thread(ReaderThread, &port);
+  } catch (const std::system_error& error) {
+    port.connected.store(false);
+    lineDown(port);
+    return failOpen(port, devicePath, error.code().message());
   }
   port.openBaud = port.line.baud;
   setModemLines(device.lineFd, TIOCMBIS);

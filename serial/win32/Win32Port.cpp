@@ -272,10 +272,18 @@ int portOpen(const std::string& devicePath, PortReceiver* receiver) {
   if (device.closeWake == nullptr || device.waitEvent == nullptr || device.readEvent == nullptr)
     return failOpen(port, devicePath, GetLastError());
 
-  // This half never reopens the line, so its writer needs no LineUse.
-  std::string why;
-  if (!startReading(port, devicePath, receiver, device.reader, why)) {
-    return failOpen(port, devicePath, why);
+  port.openedPath = devicePath;
+  port.openedLine = port.line;
+  lineUp(port);  // this half never reopens, so its writer needs no LineUse
+  beginHandOff(port, receiver);
+  beginOutput(port);
+  port.connected.store(true);
+  try {
+    device.reader = std::thread(ReaderThread, &port);
+  } catch (const std::system_error& error) {
+    port.connected.store(false);
+    lineDown(port);
+    return failOpen(port, devicePath, error.code().message());
   }
   port.openBaud = port.line.baud;
   EscapeCommFunction(device.line, SETDTR);
