@@ -125,8 +125,14 @@ class Program:
     """One copy of the program, started in a scratch folder (its capture.txt lands there)."""
 
     def __init__(self, exe, folder, env=None):
+        # Wine's own messages, shown when the case fails.
+        self.log = tempfile.NamedTemporaryFile(prefix="wine-", suffix=".log", dir=folder, delete=False)
         self.process = subprocess.Popen(["wine", exe], cwd=folder, stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL, env=env)
+                                        stderr=self.log, env=env)
+
+    def messages(self):
+        with open(self.log.name, errors="replace") as file:
+            return file.read().strip()
 
     def wait(self, seconds=STEP_SECONDS):
         try:
@@ -365,7 +371,8 @@ def case_second_copy(case):
     case.main_window()
     case.dismiss_open_failure()
     second = case.start()
-    check(second.wait(seconds=60) == 0, "the second copy did not end with 0")
+    code = second.wait(seconds=60)
+    check(code == 0, f"the second copy ended with {code}, not 0")
     check(len(case.screen.windows(TITLE)) == 1, "the second copy showed a window")
     case.close_program(first)
 
@@ -623,6 +630,11 @@ def main():
     except Failure as failure:
         case.screen.save(options.case + "-failure")
         print(f"FAIL {options.case}: {failure}", file=sys.stderr)
+        for number, program in enumerate(case.programs, 1):
+            text = program.messages()
+            if text:
+                print(f"Wine's messages for program {number} (exit {program.process.poll()}):\n{text[-3000:]}",
+                      file=sys.stderr)
         return 1
     finally:
         case.close()

@@ -50,7 +50,8 @@ fi
 display_file=$(mktemp)
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
 xvfb=$!
-trap 'wineserver -k >/dev/null 2>&1 || true; kill "$xvfb" 2>/dev/null || true; rm -f "$display_file"' EXIT
+# The server is waited for: the next session's programs must not meet a server on its way out.
+trap 'wineserver -k >/dev/null 2>&1 || true; timeout 30 wineserver -w >/dev/null 2>&1 || true; kill "$xvfb" 2>/dev/null || true; rm -f "$display_file"' EXIT
 for _ in $(seq 100); do
   [[ -s "$display_file" ]] && break
   sleep 0.1
