@@ -241,7 +241,6 @@ class Simulator {
   std::optional<Clock::time_point> floodStart_;
   bool floodDone_ = false;
   bool hungUp_ = false;
-  int emptyChecks_ = 0;
 };
 
 // Whether a process other than this one has the slave open.
@@ -420,16 +419,19 @@ void Simulator::writeLine() {
   }
 }
 
-// True once the terminal has read everything: the slave's queue stayed empty
-// for three checks in a row (the pty moves data in the background).
+// True once the terminal has read everything. Bytes written to the master
+// reach the slave's queue from a kernel worker, so the queue may look empty
+// while the worker, late on a loaded machine, still holds them: poll() on the
+// slave first waits for the worker's pending run.
 bool Simulator::drained() {
-  emptyChecks_ = queuedForReader(slave_) == 0 ? emptyChecks_ + 1 : 0;
-  return emptyChecks_ >= 3;
+  pollfd slave{slave_, POLLIN, 0};
+  return poll(&slave, 1, 0) == 0 && queuedForReader(slave_) == 0;
 }
 
 void Simulator::hangUp() {
-  // Let the terminal read what was sent (up to 2 s), then pull the plug.
-  const auto giveUp = Clock::now() + std::chrono::seconds(2);
+  // Let the terminal read what was sent, then pull the plug. The limit only
+  // spares a terminal that stopped reading: a loaded one may read slowly.
+  const auto giveUp = Clock::now() + std::chrono::seconds(20);
   while (!drained() && Clock::now() < giveUp) usleep(2000);
   close(master_);
   close(slave_);
