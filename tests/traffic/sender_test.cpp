@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <ostream>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "core/FileSender.h"
+#include "tests/serial/Watchdog.h"
 #include "tests/support/OtherWriter.h"
 #include "tests/traffic/TrafficFixture.h"
 
@@ -18,10 +20,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <chrono>
-
-#include "tests/serial/Watchdog.h"
 #endif
 
 namespace tevra {
@@ -331,6 +329,7 @@ TEST_F(SenderTest, TheFileBeingSentIsOpenForUsAlone) {
 // A folder, a device and a pipe are not files on disk: nothing is sent and no
 // box comes up (a device or a pipe may never end).
 TEST_F(SenderTest, WhatIsNotAFileOnDiskSendsNothingSilently) {
+  testing::Watchdog watchdog(std::chrono::seconds(60), "the sender read a file without end");
   const std::string directory = folder.file("a-folder");
   std::filesystem::create_directory(directory);
   const std::string pipeName = "\\\\.\\pipe\\" + folder.path().filename().string();
