@@ -5,11 +5,9 @@
 #include <unistd.h>
 #include <pwd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +18,7 @@
 #include "app/FileSettingsStore.h"
 #include "app/UserPaths.h"
 #include "core/TerminalSettings.h"
+#include "tests/support/Environment.h"
 #include "tests/support/TempFolder.h"
 
 namespace tevra {
@@ -35,27 +34,14 @@ class TemporaryHome : public ::testing::Test {
     folder_.emplace("tevra-store");
     root_ = folder_->path();
     fs::create_directory(root_ / "home");
-    for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR"}) {
-      const char* value = std::getenv(name);
-      savedEnvironment_[name] = value ? std::optional<std::string>(value) : std::nullopt;
-    }
     setVariable("HOME", (root_ / "home").string());
     setVariable("XDG_CONFIG_HOME", (root_ / "config").string());
     setVariable("XDG_RUNTIME_DIR", (root_ / "run").string());
   }
 
-  void TearDown() override {
-    for (const auto& [name, value] : savedEnvironment_) setVariable(name.c_str(), value);
-    folder_.reset();
-  }
+  void TearDown() override { folder_.reset(); }
 
-  static void setVariable(const char* name, const std::optional<std::string>& value) {
-    if (value) {
-      setenv(name, value->c_str(), 1);
-    } else {
-      unsetenv(name);
-    }
-  }
+  void setVariable(const char* name, const std::optional<std::string>& value) { environment_.set(name, value); }
 
   fs::path settingsFolderHere() const { return root_ / "config/Tevra Laboratory/Orbel Software"; }
   fs::path settingsFileHere() const { return settingsFolderHere() / "Terminal.conf"; }
@@ -82,7 +68,7 @@ class TemporaryHome : public ::testing::Test {
   fs::path root_;
 
  private:
-  std::map<std::string, std::optional<std::string>> savedEnvironment_;
+  tevra::testing::ScopedEnvironment environment_;  // back as it was when the test ends
 };
 
 TerminalSettings someChoices() {
@@ -129,8 +115,8 @@ TEST_F(UserPaths, SettingsFolderFollowsTheXdgRules) {
 }
 
 TEST_F(UserPaths, WithoutHomeTheAccountsHomeIsUsed) {
-  unsetenv("XDG_CONFIG_HOME");
-  unsetenv("HOME");
+  setVariable("XDG_CONFIG_HOME", std::nullopt);
+  setVariable("HOME", std::nullopt);
   const passwd* account = getpwuid(getuid());
   ASSERT_NE(account, nullptr);
   EXPECT_EQ(settingsFolder(),
@@ -140,10 +126,10 @@ TEST_F(UserPaths, WithoutHomeTheAccountsHomeIsUsed) {
 TEST_F(UserPaths, RuntimeFolderIsXdgRuntimeDirElseTheSettingsFolder) {
   EXPECT_EQ(runtimeFolder(), root_ / "run");
   for (const char* unusable : {"", "run"}) {
-    setenv("XDG_RUNTIME_DIR", unusable, 1);
+    setVariable("XDG_RUNTIME_DIR", unusable);
     EXPECT_EQ(runtimeFolder(), settingsFolderHere()) << '"' << unusable << '"';
   }
-  unsetenv("XDG_RUNTIME_DIR");
+  setVariable("XDG_RUNTIME_DIR", std::nullopt);
   EXPECT_EQ(runtimeFolder(), settingsFolderHere());
 }
 

@@ -5,7 +5,7 @@
 
 namespace tevra::testing {
 
-// A fresh folder of the test's own (mode 0700, from mkdtemp) under `base`,
+// A fresh folder of the test's own (a new random name, mode 0700) under `base`,
 // removed with everything in it when the object goes, even what a test made
 // read-only. Throws std::runtime_error when it cannot be made.
 class TempFolder {

@@ -4,7 +4,6 @@
 // temporary folder that also stands in for HOME and the XDG folders.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -24,6 +23,7 @@
 #include "core/TerminalSession.h"
 #include "core/TerminalSettings.h"
 #include "core/TerminalUi.h"
+#include "tests/support/Environment.h"
 #include "tests/support/TempFolder.h"
 
 namespace tevra::traffic {
@@ -111,14 +111,17 @@ class FakeLink : public SerialLink {
   std::vector<std::string> writes;
 };
 
-// A fresh folder per test; HOME and the XDG folders point into it.
+// A fresh folder per test; HOME and the XDG folders point into it while the test runs.
 class TempHome : public testing::TempFolder {
  public:
   TempHome() : testing::TempFolder("tevra-traffic") {
-    setenv("HOME", path().c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (path() / "config").c_str(), 1);
-    setenv("XDG_RUNTIME_DIR", path().c_str(), 1);
+    environment_.set("HOME", path().string());
+    environment_.set("XDG_CONFIG_HOME", (path() / "config").string());
+    environment_.set("XDG_RUNTIME_DIR", path().string());
   }
+
+ private:
+  testing::ScopedEnvironment environment_;
 };
 
 inline std::string readWholeFile(const std::string& path) {

@@ -1,7 +1,20 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/traffic/TrafficFixture.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "tests/support/OtherWriter.h"
+#else
+#include <fcntl.h>
 #include <signal.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,16 +22,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <string>
 #include <thread>
-#include <utility>
-#include <vector>
 
 #include "tests/serial/Watchdog.h"
-#include "tests/traffic/TrafficFixture.h"
+#include "tests/traffic/SmallFileSystem.h"
+#endif
 
 namespace tevra {
 namespace {
@@ -27,39 +35,6 @@ using traffic::SessionFixture;
 using traffic::screenRow;
 
 using CaptureFaultTest = SessionFixture;
-
-// A 64 KiB tmpfs mounted on `folder`, where this process may mount one (root
-// in most containers; not on every CI machine).
-class SmallFileSystem {
- public:
-  explicit SmallFileSystem(std::string folder) : folder_(std::move(folder)) {
-    std::filesystem::create_directories(folder_);
-    mounted_ = mount("tmpfs", folder_.c_str(), "tmpfs", 0, kOptions) == 0;
-    if (!mounted_) whyNot_ = std::strerror(errno);
-  }
-  ~SmallFileSystem() {
-    if (mounted_) umount2(folder_.c_str(), MNT_DETACH);
-  }
-  SmallFileSystem(const SmallFileSystem&) = delete;
-  SmallFileSystem& operator=(const SmallFileSystem&) = delete;
-
-  bool mounted() const { return mounted_; }
-  const std::string& whyNot() const { return whyNot_; }
-  std::string file(const std::string& name) const { return folder_ + "/" + name; }
-  // Read-only even for root, unlike a file's mode.
-  void setReadOnly(bool readOnly) {
-    ASSERT_EQ(mount(nullptr, folder_.c_str(), nullptr, MS_REMOUNT | (readOnly ? MS_RDONLY : 0),
-                    kOptions),
-              0)
-        << std::strerror(errno);
-  }
-
- private:
-  static constexpr const char* kOptions = "size=64k";
-  std::string folder_;
-  bool mounted_ = false;
-  std::string whyNot_;
-};
 
 TEST_F(CaptureFaultTest, FileThatCannotBeOpenedIsSkippedSilently) {
   struct Case {
@@ -76,21 +51,22 @@ TEST_F(CaptureFaultTest, FileThatCannotBeOpenedIsSkippedSilently) {
       {"a directory", directory, [&] { std::filesystem::create_directory(directory); },
        [&] { std::filesystem::remove(directory); }},
   };
-  // Root writes through a file's read-only mode, so the mode only counts for users.
-  if (geteuid() != 0) {
-    cases.push_back({"a read-only file", readOnly,
-                     [&] {
-                       traffic::writeWholeFile(readOnly, "");
-                       chmod(readOnly.c_str(), 0444);
-                     },
-                     [&] { chmod(readOnly.c_str(), 0644); }});
+  // The mode counts only where it keeps writers out: root, and Wine run by
+  // root, write through it.
+  traffic::writeWholeFile(readOnly, "");
+  std::filesystem::permissions(readOnly, std::filesystem::perms(0444));
+  if (!std::ofstream(readOnly, std::ios::app)) {
+    cases.push_back({"a read-only file", readOnly, [] {},
+                     [&] { std::filesystem::permissions(readOnly, std::filesystem::perms(0644)); }});
   }
-  SmallFileSystem readOnlyFileSystem(folder.file("read-only-fs"));
+#ifndef _WIN32
+  traffic::SmallFileSystem readOnlyFileSystem(folder.file("read-only-fs"));
   if (readOnlyFileSystem.mounted()) {
     cases.push_back({"a read-only file system", readOnlyFileSystem.file("capture.txt"),
                      [&] { readOnlyFileSystem.setReadOnly(true); },
                      [&] { readOnlyFileSystem.setReadOnly(false); }});
   }
+#endif
 
   for (Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -107,6 +83,8 @@ TEST_F(CaptureFaultTest, FileThatCannotBeOpenedIsSkippedSilently) {
     EXPECT_EQ(captured(), "kept") << "the next chunk tries again";
   }
 }
+
+#ifndef _WIN32
 
 TEST_F(CaptureFaultTest, FullDeviceRaisesOneBoxUntilCaptureChanges) {
   settings.captureFile = "/dev/full";
@@ -253,7 +231,7 @@ class FullFileSystemTest : public SessionFixture {
   }
   void freeUp() { std::filesystem::remove(fileSystem.file("filler")); }
 
-  SmallFileSystem fileSystem{folder.file("small")};
+  traffic::SmallFileSystem fileSystem{folder.file("small")};
 };
 
 TEST_F(FullFileSystemTest, ReportsOnceAndAgainAfterAWriteSucceeded) {
@@ -283,6 +261,69 @@ TEST_F(FullFileSystemTest, ReportsOnceAndAgainAfterAWriteSucceeded) {
   EXPECT_EQ(ui.errors.size(), 2u) << "a new failure after a good write is reported again";
   EXPECT_EQ(settings.termCapture, 1);
 }
+
+#else  // _WIN32
+
+// The capture file is opened to append and shared for reading only: a viewer
+// that lets writers in reads every chunk as it comes, while another program
+// writing it, or a reader that keeps writers out, makes the chunk skipped
+// silently until it lets go.
+class CaptureSharingTest : public SessionFixture {
+ protected:
+  CaptureSharingTest() {
+    settings.termEcho = 0;
+    traffic::writeWholeFile(settings.captureFile, "");
+  }
+
+  // A handle of another program on the capture file, reading with `share`.
+  HANDLE openReader(DWORD share) const {
+    return CreateFileA(settings.captureFile.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  static std::string readRest(HANDLE file) {
+    std::string bytes;
+    char chunk[4096];
+    DWORD count = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &count, nullptr) && count > 0) bytes.append(chunk, count);
+    return bytes;
+  }
+};
+
+TEST_F(CaptureSharingTest, AViewerReadsEachChunkWhileCaptureGoesOn) {
+  const HANDLE viewer = openReader(FILE_SHARE_READ | FILE_SHARE_WRITE);
+  ASSERT_NE(viewer, INVALID_HANDLE_VALUE) << GetLastError();
+
+  receive("first ");
+  EXPECT_EQ(readRest(viewer), "first ");
+  receive("second");
+  type("typed");
+  EXPECT_EQ(readRest(viewer), "secondtyped");
+  CloseHandle(viewer);
+
+  EXPECT_TRUE(ui.errors.empty());
+  EXPECT_EQ(captured(), "first secondtyped");
+}
+
+TEST_F(CaptureSharingTest, WhoKeepsWritersOutMakesTheChunkSkippedSilently) {
+  {
+    testing::OtherWriter writer(settings.captureFile);
+    ASSERT_TRUE(writer.holds());
+    receive("lost");
+  }
+  receive("after the writer, ");
+  const HANDLE reader = openReader(FILE_SHARE_READ);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE) << GetLastError();
+  receive("lost");
+  type("x");
+  CloseHandle(reader);
+  receive("after the reader");
+
+  EXPECT_EQ(captured(), "after the writer, after the reader") << "each next chunk tries again";
+  EXPECT_TRUE(ui.errors.empty());
+  EXPECT_EQ(settings.termCapture, 1);
+}
+
+#endif  // _WIN32
 
 }  // namespace
 }  // namespace tevra

@@ -1,12 +1,9 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -14,7 +11,16 @@
 
 #include "core/FileSender.h"
 #include "tests/serial/Watchdog.h"
+#include "tests/support/OtherWriter.h"
 #include "tests/traffic/TrafficFixture.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace tevra {
 namespace {
@@ -147,8 +153,8 @@ TEST_F(SenderTest, EchoOffShowsNothingAndSentLinesAreNeverCaptured) {
 TEST_F(SenderTest, FileThatCannotBeOpenedSendsNothingSilently) {
   const std::string locked = folder.file("locked.txt");
   traffic::writeWholeFile(locked, "secret\n");
-  const int writer = ::open(locked.c_str(), O_RDWR | O_CLOEXEC);
-  ASSERT_EQ(flock(writer, LOCK_EX | LOCK_NB), 0);
+  std::optional<testing::OtherWriter> writer(locked);
+  ASSERT_TRUE(writer->holds());
 
   for (const std::string& path : {folder.file("missing.txt"), locked}) {
     SCOPED_TRACE(path);
@@ -161,34 +167,7 @@ TEST_F(SenderTest, FileThatCannotBeOpenedSendsNothingSilently) {
     EXPECT_GT(ui.optionsChangedCount, notices);
     sender.onTimer();
   }
-  ::close(writer);
-  EXPECT_TRUE(ui.timerStarts.empty());
-  EXPECT_TRUE(ui.errors.empty());
-  EXPECT_TRUE(link.writes.empty());
-}
-
-// Files that never end (a device, a FIFO) are files that cannot be opened: a tick
-// would otherwise read them without end.
-TEST_F(SenderTest, AFileThatIsNotARegularFileSendsNothingSilently) {
-  testing::Watchdog watchdog(std::chrono::seconds(60), "the sender read a file without end");
-  const std::string fifo = folder.file("send.fifo");
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  const std::string fedFifo = folder.file("fed.fifo");
-  ASSERT_EQ(::mkfifo(fedFifo.c_str(), 0600), 0);
-  const int reader = ::open(fedFifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  const int writer = ::open(fedFifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-  ASSERT_GE(writer, 0);
-  ASSERT_EQ(::write(writer, "line\n", 5), 5);
-
-  for (const std::string& path : {std::string("/dev/zero"), fifo, fedFifo}) {
-    SCOPED_TRACE(path);
-    ui.openAnswer = path;
-    sender.start();
-    EXPECT_EQ(sender.sending(), 0);
-    sender.onTimer();
-  }
-  ::close(writer);
-  ::close(reader);
+  writer.reset();
   EXPECT_TRUE(ui.timerStarts.empty());
   EXPECT_TRUE(ui.errors.empty());
   EXPECT_TRUE(link.writes.empty());
@@ -213,12 +192,10 @@ TEST_F(SenderTest, ALineLongerThanATickMayReadIsSkippedInBoundedSteps) {
 
 TEST_F(SenderTest, WritersThatLockAreKeptOutWhileSending) {
   startWith("a\nb\n");
-  const int writer = ::open(settings.sendFile.c_str(), O_RDWR | O_CLOEXEC);
 
-  EXPECT_NE(flock(writer, LOCK_EX | LOCK_NB), 0);
+  EXPECT_FALSE(testing::OtherWriter(settings.sendFile).holds());
   sender.stop();
-  EXPECT_EQ(flock(writer, LOCK_EX | LOCK_NB), 0) << "stopping releases the file";
-  ::close(writer);
+  EXPECT_TRUE(testing::OtherWriter(settings.sendFile).holds()) << "stopping releases the file";
 }
 
 TEST_F(SenderTest, CancelledChooserLeavesASendingUnderWay) {
@@ -264,6 +241,46 @@ TEST_F(SenderTest, StopEndsTheSending) {
   EXPECT_EQ(ui.timerKills.size(), 1u);
 }
 
+TEST_F(SenderTest, TimerThatCannotStartLeavesTheSenderIdle) {
+  ui.timerFails = true;
+  startWith("one\n");
+
+  EXPECT_EQ(sender.sending(), 0);
+  EXPECT_EQ(sender.timerId(), 0);
+  sender.onTimer();
+  EXPECT_TRUE(link.writes.empty());
+}
+
+
+#ifndef _WIN32
+
+// Files that never end (a device, a FIFO) are files that cannot be opened: a tick
+// would otherwise read them without end.
+TEST_F(SenderTest, AFileThatIsNotARegularFileSendsNothingSilently) {
+  testing::Watchdog watchdog(std::chrono::seconds(60), "the sender read a file without end");
+  const std::string fifo = folder.file("send.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string fedFifo = folder.file("fed.fifo");
+  ASSERT_EQ(::mkfifo(fedFifo.c_str(), 0600), 0);
+  const int reader = ::open(fedFifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const int writer = ::open(fedFifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(writer, 0);
+  ASSERT_EQ(::write(writer, "line\n", 5), 5);
+
+  for (const std::string& path : {std::string("/dev/zero"), fifo, fedFifo}) {
+    SCOPED_TRACE(path);
+    ui.openAnswer = path;
+    sender.start();
+    EXPECT_EQ(sender.sending(), 0);
+    sender.onTimer();
+  }
+  ::close(writer);
+  ::close(reader);
+  EXPECT_TRUE(ui.timerStarts.empty());
+  EXPECT_TRUE(ui.errors.empty());
+  EXPECT_TRUE(link.writes.empty());
+}
+
 TEST_F(SenderTest, ReadErrorIsReportedOnceAndStopsTheSending) {
   const std::string directory = folder.file("a-folder");
   std::filesystem::create_directory(directory);
@@ -284,15 +301,57 @@ TEST_F(SenderTest, ReadErrorIsReportedOnceAndStopsTheSending) {
   EXPECT_TRUE(link.writes.empty());
 }
 
-TEST_F(SenderTest, TimerThatCannotStartLeavesTheSenderIdle) {
-  ui.timerFails = true;
-  startWith("one\n");
+#else  // _WIN32
 
-  EXPECT_EQ(sender.sending(), 0);
-  EXPECT_EQ(sender.timerId(), 0);
-  sender.onTimer();
+// The file being sent is open for us alone: no other program opens it
+// meanwhile, not even to read, and one that holds it open keeps the sending
+// from starting.
+TEST_F(SenderTest, TheFileBeingSentIsOpenForUsAlone) {
+  const auto otherReader = [](const std::string& path) {
+    return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  };
+  startWith("a\nb\n");
+  EXPECT_EQ(otherReader(settings.sendFile), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  sender.stop();
+  const HANDLE reader = otherReader(settings.sendFile);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE) << "stopping releases the file";
+
+  sender.start();
+  EXPECT_EQ(sender.sending(), 0) << "a reader holds the file";
+  CloseHandle(reader);
+  sender.start();
+  EXPECT_EQ(sender.sending(), 1);
+  EXPECT_TRUE(ui.errors.empty());
+}
+
+// A folder, a device and a pipe are not files on disk: nothing is sent and no
+// box comes up (a device or a pipe may never end).
+TEST_F(SenderTest, WhatIsNotAFileOnDiskSendsNothingSilently) {
+  testing::Watchdog watchdog(std::chrono::seconds(60), "the sender read a file without end");
+  const std::string directory = folder.file("a-folder");
+  std::filesystem::create_directory(directory);
+  const std::string pipeName = "\\\\.\\pipe\\" + folder.path().filename().string();
+  const HANDLE pipe = CreateNamedPipeA(pipeName.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 1, 4096, 4096,
+                                       0, nullptr);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE) << GetLastError();
+
+  for (const std::string& path : {directory, std::string("NUL"), pipeName}) {
+    SCOPED_TRACE(path);
+    ui.openAnswer = path;
+    sender.start();
+    EXPECT_EQ(sender.sending(), 0);
+    EXPECT_EQ(settings.sendFile, path);
+    sender.onTimer();
+  }
+  CloseHandle(pipe);
+  EXPECT_TRUE(ui.timerStarts.empty());
+  EXPECT_TRUE(ui.errors.empty());
   EXPECT_TRUE(link.writes.empty());
 }
+
+#endif  // _WIN32
 
 }  // namespace
 }  // namespace tevra
