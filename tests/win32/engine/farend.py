@@ -32,6 +32,7 @@ import termios
 import time
 import tty
 
+sys.dont_write_bytecode = True  # no compiled blackbox beside the sources
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 from blackbox import WINE_PORTS_KEY, run  # noqa: E402
 
@@ -165,8 +166,11 @@ def main():
                 reply = "ok " + answer(device, line[len(COMMAND_PREFIX):].split())
             except (OSError, ValueError, IndexError) as error:
                 reply = f"failed {error}"
-            suite.stdin.write(reply.rstrip() + "\n")
-            suite.stdin.flush()
+            try:
+                suite.stdin.write(reply.rstrip() + "\n")
+                suite.stdin.flush()
+            except BrokenPipeError:  # the suite ended: its exit status tells
+                break
         return suite.wait()
     finally:
         device.unplug()
