@@ -101,9 +101,10 @@
 //          500 ms tick and the close eventfd.
 //   Win32: a hang-up is a failed WaitCommEvent/ReadFile/ClearCommError (an
 //          unplugged adapter answers ERROR_ACCESS_DENIED, ERROR_BAD_COMMAND or
-//          ERROR_OPERATION_ABORTED); letGo() is CloseHandle(); the wait is
-//          WaitForSingleObject() on the close event with a 500 ms time-out;
-//          reopen() is portOpen()'s CreateFileA and SetCommState steps.
+//          ERROR_OPERATION_ABORTED; under Wine the wait never ends, so a long
+//          wait checks ClearCommError twice a second); letGo() is
+//          CloseHandle(); the wait is WaitForSingleObject() on the close
+//          event with a 500 ms time-out; reopen() is portOpen()'s openLine().
 //
 // The line handle and writers. The reader alone changes the OS half's handle
 // while the port is open, so a writer (the UI thread today, a writer thread

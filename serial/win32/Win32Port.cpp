@@ -5,9 +5,18 @@
 // bounded by the line's write time-out.
 //
 // Both threads also wait on an event of their own, so the close never depends
-// on how a driver reports the end of a wait: portClose() clears the event
-// mask (which ends WaitCommEvent on Windows, and under Wine fails it with
-// ERROR_OPERATION_ABORTED and mask 0) and signals the reader's event as well.
+// on how a driver reports the end of a wait: portClose() signals the reader's
+// event, and the reader ends its own WaitCommEvent by clearing the event mask
+// (which ends the wait on Windows, and under Wine fails it with
+// ERROR_OPERATION_ABORTED; CancelIo alone does not end it there).
+//
+// A hang-up: an unplugged adapter fails the wait, ClearCommError and ReadFile
+// (ERROR_ACCESS_DENIED, ERROR_BAD_COMMAND, ERROR_GEN_FAILURE). Under Wine a
+// port whose device hung up never ends a wait at all, while ClearCommError
+// fails with ERROR_NOT_READY and ReadFile with ERROR_BROKEN_PIPE; so a wait
+// that lasts looks at the line twice a second. After a hang-up the reader
+// closes the handle and tries the same name again every half second until the
+// device is back or the port closes; the writer holds a LineUse for each write.
 #include <windows.h>
 
 #include <algorithm>
@@ -23,6 +32,9 @@ namespace tevra {
 
 namespace {
 
+// How often a reader in a long wait checks that the line is still there, and
+// how often it tries a lost device again.
+constexpr DWORD kLineCheckMs = 500;
 // Driver queues, in bytes, for input and for output.
 constexpr DWORD kDriverQueueBytes = 1024;
 // XON/XOFF thresholds and characters.
@@ -31,7 +43,9 @@ constexpr char kXonChar = 0x11;
 constexpr char kXoffChar = 0x13;
 
 // The handles of the open line. Set by portOpen() before the reader starts,
-// closed by portClose() only after the threads using them were joined.
+// closed by portClose() only after the threads using them were joined. While
+// the port is open only the reader changes `line` (after a hang-up), between
+// lineDown() and lineUp(); the writer reads it under a LineUse.
 struct Win32Line {
   HANDLE line = INVALID_HANDLE_VALUE;
   HANDLE closeWake = nullptr;   // manual-reset: portClose() ends the reader's wait
@@ -106,6 +120,49 @@ void applyLine(DCB& state, const LineParameters& line) {
   state.XoffChar = kXoffChar;
 }
 
+// Opens `devicePath` as the line, for overlapped transfers, with `line`
+// applied: the handle, or INVALID_HANDLE_VALUE with `error` set and nothing
+// left open. portOpen() and the reopen after a hang-up both open this way.
+HANDLE openLine(const std::string& devicePath, const LineParameters& line, DWORD& error) {
+  HANDLE handle = CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    error = GetLastError();
+    return handle;
+  }
+  COMMTIMEOUTS timeouts{};
+  timeouts.ReadIntervalTimeout = MAXDWORD;
+  timeouts.ReadTotalTimeoutMultiplier = 0;
+  timeouts.ReadTotalTimeoutConstant = 1000;
+  // At least 1 ms per byte at every rate, so a line held by XOFF never holds a write for ever.
+  timeouts.WriteTotalTimeoutMultiplier = static_cast<DWORD>(portWriteTimeoutMs(line.baud, 1));
+  timeouts.WriteTotalTimeoutConstant = 0;
+  DCB state{};
+  state.DCBlength = sizeof state;
+  const bool ready = SetCommMask(handle, EV_RXCHAR) && SetupComm(handle, kDriverQueueBytes, kDriverQueueBytes) &&
+                     SetCommTimeouts(handle, &timeouts) && GetCommState(handle, &state);
+  if (ready) {
+    applyLine(state, line);
+    if (SetCommState(handle, &state)) return handle;
+  }
+  error = GetLastError();
+  CloseHandle(handle);
+  return INVALID_HANDLE_VALUE;
+}
+
+void raiseModemLines(HANDLE line) {
+  EscapeCommFunction(line, SETDTR);
+  EscapeCommFunction(line, SETRTS);
+}
+
+// Whether the device behind the handle still answers: after a hang-up
+// ClearCommError fails on Windows and under Wine alike.
+bool lineResponds(HANDLE line) {
+  DWORD errors = 0;
+  COMSTAT status{};
+  return ClearCommError(line, &errors, &status) != 0;
+}
+
 // Bytes the driver holds for output, 0 when it cannot tell.
 std::size_t driverOutputPending(HANDLE line) {
   DWORD errors = 0;
@@ -137,20 +194,23 @@ DWORD cancelTransfer(HANDLE line, OVERLAPPED& transfer) {
 void writeWithin(PortRecord& port, Win32Line& device, const std::uint8_t* bytes, std::size_t count,
                  std::chrono::steady_clock::time_point deadline) {
   using Clock = std::chrono::steady_clock;
+  const LineUse use(port);  // the reader may let the line go and reopen it
+  if (!use) return;         // the line is down: the write is dropped
+  const HANDLE line = device.line;
   std::size_t written = 0;
   while (written < count) {
     OVERLAPPED transfer{};
     transfer.hEvent = device.writeEvent;
     ResetEvent(device.writeEvent);
     DWORD sent = 0;
-    if (WriteFile(device.line, bytes + written, static_cast<DWORD>(count - written), &sent, &transfer)) {
+    if (WriteFile(line, bytes + written, static_cast<DWORD>(count - written), &sent, &transfer)) {
       if (sent == 0) return;  // the driver's time-out: the line is held
       written += sent;
       continue;
     }
     if (GetLastError() != ERROR_IO_PENDING) {
       DWORD errors = 0;
-      ClearCommError(device.line, &errors, nullptr);
+      ClearCommError(line, &errors, nullptr);
       return;
     }
     for (;;) {
@@ -158,7 +218,7 @@ void writeWithin(PortRecord& port, Win32Line& device, const std::uint8_t* bytes,
       const Clock::time_point until = outputCloseBy(port, closeBy) ? std::min(deadline, closeBy) : deadline;
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
       if (left <= 0) {
-        cancelTransfer(device.line, transfer);
+        cancelTransfer(line, transfer);
         return;
       }
       HANDLE waited[2] = {device.writeEvent, device.writerWake};
@@ -166,12 +226,12 @@ void writeWithin(PortRecord& port, Win32Line& device, const std::uint8_t* bytes,
           WaitForMultipleObjects(2, waited, FALSE, static_cast<DWORD>(std::min<long long>(left, 60000)));
       if (woke == WAIT_OBJECT_0) break;
       if (woke == WAIT_OBJECT_0 + 1 || woke == WAIT_TIMEOUT) continue;  // the close may have begun
-      cancelTransfer(device.line, transfer);
+      cancelTransfer(line, transfer);
       return;
     }
-    if (!GetOverlappedResult(device.line, &transfer, &sent, FALSE)) {
+    if (!GetOverlappedResult(line, &transfer, &sent, FALSE)) {
       DWORD errors = 0;
-      ClearCommError(device.line, &errors, nullptr);
+      ClearCommError(line, &errors, nullptr);
       return;
     }
     if (sent == 0) return;
@@ -209,9 +269,18 @@ bool drainOutput(PortRecord& port, Win32Line& device) {
   return waitForDriverOutput(device.line, closeBy) && queueSent;
 }
 
-enum class WaitOutcome { kEvents, kClosing, kSpurious, kFailed };
+// kFailed: the line failed (a hang-up); kBroken: the wait itself could not be made.
+enum class WaitOutcome { kEvents, kClosing, kSpurious, kFailed, kBroken };
 
-// Reader: one WaitCommEvent, ended by the line's events or by the close.
+// Reader: ends its WaitCommEvent in flight. Clearing the mask is what ends it
+// under Wine, whose CancelIo leaves a wait on a port pending.
+void endWait(HANDLE line, OVERLAPPED& transfer) {
+  SetCommMask(line, 0);
+  cancelTransfer(line, transfer);
+}
+
+// Reader: one WaitCommEvent, ended by the line's events, the close, or a
+// check that finds the line hung up.
 WaitOutcome waitForLine(Win32Line& device, DWORD& mask) {
   OVERLAPPED transfer{};
   transfer.hEvent = device.waitEvent;
@@ -222,10 +291,16 @@ WaitOutcome waitForLine(Win32Line& device, DWORD& mask) {
       return GetLastError() == ERROR_OPERATION_ABORTED ? WaitOutcome::kSpurious : WaitOutcome::kFailed;
     }
     HANDLE waited[2] = {device.waitEvent, device.closeWake};
-    const DWORD woke = WaitForMultipleObjects(2, waited, FALSE, INFINITE);
+    DWORD woke = WAIT_TIMEOUT;
+    while ((woke = WaitForMultipleObjects(2, waited, FALSE, kLineCheckMs)) == WAIT_TIMEOUT) {
+      if (!lineResponds(device.line)) {
+        endWait(device.line, transfer);
+        return WaitOutcome::kFailed;
+      }
+    }
     if (woke != WAIT_OBJECT_0) {
-      cancelTransfer(device.line, transfer);
-      return WaitOutcome::kClosing;
+      endWait(device.line, transfer);
+      return woke == WAIT_OBJECT_0 + 1 ? WaitOutcome::kClosing : WaitOutcome::kBroken;
     }
     DWORD unused = 0;
     if (!GetOverlappedResult(device.line, &transfer, &unused, FALSE)) {
@@ -236,6 +311,45 @@ WaitOutcome waitForLine(Win32Line& device, DWORD& mask) {
   return WaitOutcome::kEvents;
 }
 
+// The reader's part in following a hang-up on Windows: the dead handle is
+// closed, and the same name is opened again on a tick until it works.
+class Win32Reconnector : public LineReconnector {
+ public:
+  explicit Win32Reconnector(PortRecord& port) : port_(port) {}
+
+  bool letGo() override {
+    closeHandle(g_line.line);
+    g_line.line = INVALID_HANDLE_VALUE;
+    // A COM name stays the device's own: it may always come back.
+    return true;
+  }
+
+  Wake waitForDevice() override {
+    return WaitForSingleObject(g_line.closeWake, kLineCheckMs) == WAIT_TIMEOUT ? Wake::kRetry : Wake::kStop;
+  }
+
+  bool reopen() override {
+    DWORD ignored = 0;  // a failed reopen is quiet: the reader waits on
+    HANDLE line = openLine(port_.openedPath, port_.openedLine, ignored);
+    if (line == INVALID_HANDLE_VALUE) return false;
+    // A device that is going away may still open, already hung up.
+    if (!lineResponds(line)) {
+      CloseHandle(line);
+      return false;
+    }
+    raiseModemLines(line);
+    g_line.line = line;
+    return true;
+  }
+
+  void stopWatching() override {}
+
+ private:
+  PortRecord& port_;
+};
+
+Win32Reconnector g_reconnector(g_port);
+
 }  // namespace
 
 int portOpen(const std::string& devicePath, PortReceiver* receiver) {
@@ -244,27 +358,9 @@ int portOpen(const std::string& devicePath, PortReceiver* receiver) {
   portTerm();
   port.failureReason.clear();
 
-  device.line = CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (device.line == INVALID_HANDLE_VALUE) return failOpen(port, devicePath, GetLastError());
-  if (!SetCommMask(device.line, EV_RXCHAR)) return failOpen(port, devicePath, GetLastError());
-  if (!SetupComm(device.line, kDriverQueueBytes, kDriverQueueBytes))
-    return failOpen(port, devicePath, GetLastError());
-
-  COMMTIMEOUTS timeouts{};
-  timeouts.ReadIntervalTimeout = MAXDWORD;
-  timeouts.ReadTotalTimeoutMultiplier = 0;
-  timeouts.ReadTotalTimeoutConstant = 1000;
-  // At least 1 ms per byte at every rate, so a line held by XOFF never holds a write for ever.
-  timeouts.WriteTotalTimeoutMultiplier = static_cast<DWORD>(portWriteTimeoutMs(port.line.baud, 1));
-  timeouts.WriteTotalTimeoutConstant = 0;
-  if (!SetCommTimeouts(device.line, &timeouts)) return failOpen(port, devicePath, GetLastError());
-
-  DCB state{};
-  state.DCBlength = sizeof state;
-  if (!GetCommState(device.line, &state)) return failOpen(port, devicePath, GetLastError());
-  applyLine(state, port.line);
-  if (!SetCommState(device.line, &state)) return failOpen(port, devicePath, GetLastError());
+  DWORD error = 0;
+  device.line = openLine(devicePath, port.line, error);
+  if (device.line == INVALID_HANDLE_VALUE) return failOpen(port, devicePath, error);
 
   device.closeWake = manualResetEvent();
   device.waitEvent = manualResetEvent();
@@ -274,20 +370,22 @@ int portOpen(const std::string& devicePath, PortReceiver* receiver) {
 
   port.openedPath = devicePath;
   port.openedLine = port.line;
-  lineUp(port);  // this half never reopens, so its writer needs no LineUse
+  lineUp(port);
   beginHandOff(port, receiver);
   beginOutput(port);
   port.connected.store(true);
   try {
     device.reader = std::thread(ReaderThread, &port);
-  } catch (const std::system_error& error) {
+  } catch (const std::system_error& failure) {
     port.connected.store(false);
     lineDown(port);
-    return failOpen(port, devicePath, error.code().message());
+    return failOpen(port, devicePath, failure.code().message());
   }
   port.openBaud = port.line.baud;
-  EscapeCommFunction(device.line, SETDTR);
-  EscapeCommFunction(device.line, SETRTS);
+  {
+    const LineUse use(port);  // the reader may already have let a hung-up line go
+    if (use) raiseModemLines(device.line);
+  }
   return 1;
 }
 
@@ -296,13 +394,14 @@ void portClose() {
   Win32Line& device = g_line;
   port.connected.store(false);
   stopHandOff(port);
-  if (device.line != INVALID_HANDLE_VALUE) SetCommMask(device.line, 0);
+  // The reader ends its own wait: only it knows the handle it waits on.
   if (device.closeWake != nullptr) SetEvent(device.closeWake);
   if (device.reader.joinable()) device.reader.join();
   endHandOff(port);
+  // The writer is joined even while the reader waited for its device to come back.
+  const bool allSent = drainOutput(port, device);
+  lineDown(port);
   if (device.line != INVALID_HANDLE_VALUE) {
-    const bool allSent = drainOutput(port, device);
-    lineDown(port);
     if (!allSent) PurgeComm(device.line, PURGE_TXABORT | PURGE_TXCLEAR);
     EscapeCommFunction(device.line, CLRDTR);
     EscapeCommFunction(device.line, CLRRTS);
@@ -363,32 +462,36 @@ int portRead(std::uint8_t* buffer, std::size_t max) {
 int ReaderThread(PortRecord* record) {
   PortRecord& port = *record;
   Win32Line& device = g_line;
-  if (!SetCommMask(device.line, EV_RXCHAR)) {
-    queueError(port);
-    return 0;
-  }
-  // Bytes that arrived between the open and the first wait.
-  if (drainLine(port) == DrainResult::kFailed) queueError(port);
-  bool watching = true;
+  // A line just opened (or reopened) may hold bytes that came before the first wait.
+  bool justOpened = true;
   while (port.connected.load()) {
-    if (!watching) {
-      WaitForSingleObject(device.closeWake, INFINITE);
-      break;
+    bool readable = justOpened;
+    bool failed = false;
+    justOpened = false;
+    if (!readable) {
+      DWORD mask = 0;
+      const WaitOutcome outcome = waitForLine(device, mask);
+      if (outcome == WaitOutcome::kClosing || !port.connected.load()) break;
+      if (outcome == WaitOutcome::kBroken) {
+        queueError(port);
+        return 0;
+      }
+      failed = outcome == WaitOutcome::kFailed;
+      // An aborted wait with the port still open (Wine on a line without modem
+      // lines ends every wait so) may still have bytes behind it.
+      readable = outcome == WaitOutcome::kSpurious ||
+                 (outcome == WaitOutcome::kEvents && (mask & EV_RXCHAR) != 0);
     }
-    DWORD mask = 0;
-    const WaitOutcome outcome = waitForLine(device, mask);
-    if (outcome == WaitOutcome::kClosing || !port.connected.load()) break;
-    // An aborted wait with the port still open (Wine on a line without modem
-    // lines ends every wait so) may still have bytes behind it.
-    DrainResult result = DrainResult::kEmpty;
-    if (outcome == WaitOutcome::kSpurious || (outcome == WaitOutcome::kEvents && (mask & EV_RXCHAR) != 0))
-      result = drainLine(port);
-    if (result == DrainResult::kClosing) break;
-    // A device that fails (an adapter unplugged) fails every wait: one report,
-    // then only the close ends the thread.
-    if (outcome == WaitOutcome::kFailed || result == DrainResult::kFailed) {
-      queueError(port);
-      watching = false;
+    if (readable) {
+      const DrainResult result = drainLine(port);
+      if (result == DrainResult::kClosing) break;
+      failed = failed || result == DrainResult::kFailed;
+    }
+    // A device that fails (an adapter unplugged) fails every wait: let it go
+    // and wait for it to return.
+    if (failed) {
+      if (!followHangUp(port, g_reconnector)) break;
+      justOpened = true;
     }
   }
   return 1;

@@ -13,16 +13,6 @@
 
 namespace tevra::testing {
 
-std::vector<std::uint8_t> linePattern(std::size_t count, std::size_t offset) {
-  std::vector<std::uint8_t> bytes(count);
-  for (std::size_t i = 0; i < count; ++i) {
-    auto byte = static_cast<std::uint8_t>((offset + i) % 251);
-    if (byte == 0x11 || byte == 0x13) byte |= 0x80;
-    bytes[i] = byte;
-  }
-  return bytes;
-}
-
 PtyLine::PtyLine() {
   master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
   char name[128] = {};

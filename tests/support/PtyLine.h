@@ -14,13 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/LinePattern.h"
 #include "tests/support/Wait.h"
 
 namespace tevra::testing {
-
-// Bytes a line with XON/XOFF flow control carries unchanged (no 0x11, no 0x13):
-// position `offset + i` of an endless, easily checked sequence.
-std::vector<std::uint8_t> linePattern(std::size_t count, std::size_t offset = 0);
 
 class PtyLine {
  public:
