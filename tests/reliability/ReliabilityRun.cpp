@@ -109,7 +109,12 @@ void ReliabilityFixture::startCapturingTo(const fs::path& capture) {
   startWith("[Terminal]\nTermCapture=1\nCaptureFile=" + capture.string() + "\n");
 }
 
-void ReliabilityFixture::hangUp() { line_.reset(); }
+// The name goes before the line: a pseudo-terminal's number, once free, may be
+// handed to another test's line, which the program's reopen must not find.
+void ReliabilityFixture::hangUp() {
+  fs::remove(lineLink());
+  line_.reset();
+}
 
 void ReliabilityFixture::replaceLine() {
   line_ = std::make_unique<PtyLine>();

@@ -49,10 +49,12 @@ class PortReconnectTest : public PortFixture<> {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
   }
 
-  // The far end goes away, and with it the name the link gave it.
+  // The far end goes away, and with it the name the link gave it. The name
+  // goes first: a pseudo-terminal's number, once free, may be handed to a line
+  // of another test running meanwhile, which the engine's reopen must not find.
   void hangUp(PtyLine& pair) {
-    pair.closeMaster();
     link_.pointNowhere();
+    pair.closeMaster();
   }
 
   // Bytes both ways over `pair`, without any call but reads and writes.

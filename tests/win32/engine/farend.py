@@ -66,9 +66,11 @@ class Device:
 
     def unplug(self):
         if self.master >= 0:
+            # The name goes first: the freed pseudo-terminal number may be handed to
+            # another line at once, which the engine's reopen must not find.
+            self._point(self.link + ".gone")
             os.close(self.master)
             self.master = -1
-            self._point(self.link + ".gone")
 
     def send(self, data):
         while data:
