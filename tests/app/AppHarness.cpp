@@ -188,8 +188,7 @@ std::string runOutput(const std::vector<std::string>& argv, const std::map<std::
   return output;
 }
 
-long countPixels(const fs::path& picture, const Geometry& region,
-                 const std::function<bool(int red, int green, int blue)>& matches) {
+std::string readPixels(const fs::path& picture, const Geometry& region) {
   // ImageMagick writes the region as a binary PPM: "P6\n<width> <height>\n255\n" and RGB triples.
   const std::string crop = std::to_string(region.width) + "x" + std::to_string(region.height) + "+" +
                            std::to_string(region.x) + "+" + std::to_string(region.y);
@@ -200,10 +199,17 @@ long countPixels(const fs::path& picture, const Geometry& region,
   int width = 0, height = 0, maximum = 0;
   header >> magic >> width >> height >> maximum;
   const auto start = static_cast<std::size_t>(header.tellg()) + 1;
-  if (magic != "P6" || maximum != 255 || ppm.size() < start + std::size_t(width) * height * 3) return -1;
+  if (magic != "P6" || maximum != 255 || ppm.size() < start + std::size_t(width) * height * 3) return {};
+  return ppm.substr(start);
+}
+
+long countPixels(const fs::path& picture, const Geometry& region,
+                 const std::function<bool(int red, int green, int blue)>& matches) {
+  const std::string pixels = readPixels(picture, region);
+  if (pixels.empty()) return -1;
   long count = 0;
-  for (std::size_t at = start; at + 2 < ppm.size(); at += 3) {
-    const auto channel = [&](std::size_t offset) { return static_cast<unsigned char>(ppm[at + offset]); };
+  for (std::size_t at = 0; at + 2 < pixels.size(); at += 3) {
+    const auto channel = [&](std::size_t offset) { return static_cast<unsigned char>(pixels[at + offset]); };
     if (matches(channel(0), channel(1), channel(2))) ++count;
   }
   return count;

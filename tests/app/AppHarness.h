@@ -158,6 +158,8 @@ class TerminalRun {
   std::vector<std::unique_ptr<Process>> processes_;
 };
 
+// The RGB triples of `region` of a picture file, row by row; empty when it cannot be read.
+std::string readPixels(const std::filesystem::path& picture, const Geometry& region);
 // The pixels of `region` of a picture file that satisfy `matches` (red, green, blue 0-255).
 long countPixels(const std::filesystem::path& picture, const Geometry& region,
                  const std::function<bool(int red, int green, int blue)>& matches);

@@ -141,6 +141,45 @@ TEST_F(ScrollTest, ClearScreenReturnsBothScrollBarsToTheStart) {
   run_.screenshot("cleared");
 }
 
+// The window moves scrolled rows on the screen and draws only what changed
+// or came into view: after lines that scrolled in many pieces (while the view
+// follows the cursor, then while the full grid shifts under it), with a wheel
+// notch up and back between them, the window shows exactly what a repaint of
+// all of it shows.
+TEST_F(ScrollTest, ScrolledTextShowsWhatAFullRepaintShows) {
+  startWith();
+  long sent = 0;
+  const auto send = [&](int first, int last) {
+    for (int i = first; i <= last; ++i) {
+      const std::string text = "row " + std::to_string(i) + std::string(static_cast<std::size_t>(i % 70), '.') + "\r\n";
+      line_.write(text);
+      sent += static_cast<long>(text.size());
+      if (i % 3 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(4));
+    }
+  };
+  send(1, 100);
+  const Geometry frame = run_.clientGeometry(main_);
+  run_.x({"xdotool", "mousemove", std::to_string(frame.x + frame.width / 2),
+          std::to_string(frame.y + frame.height / 2), "click", "4", "click", "5"});
+  send(101, 260);
+  line_.write("half a row");
+  sent += 10;
+  ASSERT_TRUE(waitUntil([&] { return reportNumber("bytes_received") == sent; })) << run_.appLog();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the last frame painted
+  const std::filesystem::path drawn = run_.windowShot(main_, "drawn-by-parts");
+
+  // Unmapped and mapped again, the window is drawn anew from the grid.
+  run_.x({"xdotool", "windowunmap", "--sync", std::to_string(main_)});
+  run_.x({"xdotool", "windowmap", "--sync", std::to_string(main_)});
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const std::filesystem::path repainted = run_.windowShot(main_, "repainted");
+
+  const Geometry whole{0, 0, frame.width, frame.height};
+  const std::string before = readPixels(drawn, whole);
+  ASSERT_FALSE(before.empty());
+  EXPECT_TRUE(before == readPixels(repainted, whole)) << "compare " << drawn << " with " << repainted;
+}
+
 using FloodTest = LineFixture;
 
 TEST_F(FloodTest, AFloodOfReceivedDataKeepsTheMenusWorkingAndRepaintsByTheFrame) {
