@@ -1,6 +1,8 @@
 #include "app/TerminalCanvas.h"
 
 #include <algorithm>
+#include <memory>
+#include <vector>
 
 #include <wx/dcclient.h>
 #include <wx/graphics.h>
@@ -116,7 +118,8 @@ void TerminalCanvas::setScrollPos(ScrollBar bar, int pos, bool /*redraw*/) {
   scheduleFlush();
 }
 
-// Every paint draws from the grid, so moving pixels would gain nothing.
+// The toolkit would repaint the whole window anyway: the next paint finds
+// for itself which rows moved and copies them (RowReuse).
 void TerminalCanvas::scrollContents(int /*dx*/, int /*dy*/) { markAllDirty(); }
 
 void TerminalCanvas::invalidateRect(const Rect& rect, bool /*erase*/) {
@@ -182,22 +185,31 @@ void TerminalCanvas::markAllDirty() {
 void TerminalCanvas::scheduleFlush() {
   if (flushScheduled_) return;
   flushScheduled_ = true;
+  frameTimer_.StartOnce(msUntilNextFrame());
+}
+
+int TerminalCanvas::msUntilNextFrame() const {
   using namespace std::chrono;
   const auto since = duration_cast<milliseconds>(steady_clock::now() - lastRefresh_).count();
-  frameTimer_.StartOnce(static_cast<int>(std::clamp<long long>(kFrameIntervalMs - since, 0, kFrameIntervalMs)));
+  return static_cast<int>(std::clamp<long long>(frameIntervalMs_ - since, 0, frameIntervalMs_));
 }
 
 wxRect TerminalCanvas::caretRect() const { return wxRect(caretPos_, caretSize_); }
 
+// The picture kept in image_ is brought up to date, whatever part of the
+// window is damaged, and copied onto it; the caret goes on top. The picture
+// holds whole rows, from the one the window's top edge cuts: one row more
+// than the window's height can cut.
 void TerminalCanvas::onPaint(wxPaintEvent& /*event*/) {
   wxPaintDC dc(this);
   ++counters_.paints;
+  wxGraphicsContext* context = dc.GetGraphicsContext();
+  auto* paint = context ? static_cast<cairo_t*>(context->GetNativeContext()) : nullptr;
+  const wxSize client = GetClientSize();
+  if (!paint || client.x <= 0 || client.y <= 0) return;  // GTK 3 always paints through cairo
+
   const wxColour text = wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOWTEXT);
   const wxColour background = wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW);
-  dc.SetBackground(wxBrush(background));
-  dc.Clear();
-  if (!viewport_) return;
-
   dc.SetFont(font_);
   if (!glyphsReady_) {
     glyphs_ = buildGlyphTable(dc);
@@ -205,30 +217,73 @@ void TerminalCanvas::onPaint(wxPaintEvent& /*event*/) {
   }
   dc.SetTextForeground(text);
   dc.SetTextBackground(background);
-  // The cleared background already stands behind every glyph: drawing the
-  // text opaque would only measure each row a second time.
-  dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
 
-  const wxSize client = GetClientSize();
-  const CellRange cells = viewport_->visibleCells(Rect{0, 0, client.x, client.y});
-  // Rows outside the damaged part would be clipped away, and trailing blanks
-  // are the background already: neither is drawn.
-  const wxRect damaged = GetUpdateRegion().GetBox();
-  const int x = cells.firstCol * kCellWidth - viewport_->hpos();
+  const int rows = (client.y + kCellHeight - 1) / kCellHeight + 1;
+  const int hpos = viewport_ ? viewport_->hpos() : 0;
+  if (image_.resize(paint, wxSize(client.x, rows * kCellHeight)) || hpos != imageHpos_ || text != imageText_ ||
+      background != imageBackground_) {
+    reuse_.forget();
+    imageHpos_ = hpos;
+    imageText_ = text;
+    imageBackground_ = background;
+  }
+  const int vpos = viewport_ ? viewport_->vpos() : 0;
+  const bool redrewAll = updateImage(client, vpos / kCellHeight, rows, text, background);
+  frameIntervalMs_ = redrewAll ? kFullRedrawIntervalMs : kFrameIntervalMs;
+  image_.showOn(paint, -(vpos % kCellHeight));
+  if (viewport_ && caretVisible()) paintCaret(dc);
+}
+
+// Draws the rows the picture does not show yet: each row's band is cleared to
+// the background, then its text up to the last non-blank cell is drawn,
+// clipped to the band so that a glyph's overhang never reaches a neighbour
+// (a band's pixels then depend on its own text alone, which reuse needs).
+bool TerminalCanvas::updateImage(wxSize client, int firstRow, int rowCount, const wxColour& text,
+                                 const wxColour& background) {
+  const CellRange cells = viewport_ ? viewport_->visibleCells(Rect{0, 0, client.x, client.y}) : CellRange{};
+  std::vector<RowReuse::RowText> rows(static_cast<std::size_t>(rowCount));
+  for (int i = 0; i < rowCount; ++i) {
+    const int row = firstRow + i;
+    RowReuse::RowText& line = rows[static_cast<std::size_t>(i)];
+    if (row >= cells.firstRow && row <= cells.lastRow) {
+      std::copy_n(screen_.rowData(row), kColumns, line.begin());
+    } else {
+      line.fill(' ');  // rows past the cursor show nothing
+    }
+  }
+  const RowReuse::Plan plan = reuse_.plan(rows);
+  image_.moveUp(plan.moveUp * kCellHeight);
+  if (std::none_of(plan.draw.begin(), plan.draw.end(), [](bool draw) { return draw; })) return false;
+
+  cairo_t* cr = cairo_create(image_.surface());
+  std::unique_ptr<wxGraphicsContext> context(wxGraphicsRenderer::GetCairoRenderer()->CreateContextFromNativeContext(cr));
+  cairo_destroy(cr);  // the context holds its own reference
+  context->SetFont(font_, text);
+  context->SetBrush(wxBrush(background));
+  context->SetPen(*wxTRANSPARENT_PEN);
+  const int x = cells.firstCol * kCellWidth - imageHpos_;
   wxString line;
-  for (int row = cells.firstRow; row <= cells.lastRow; ++row) {
-    const int y = row * kCellHeight - viewport_->vpos();
-    if (y + kCellHeight <= damaged.GetTop() || y > damaged.GetBottom()) continue;
-    const std::uint8_t* bytes = screen_.rowData(row);
+  for (int i = 0; i < rowCount; ++i) {
+    if (!plan.draw[static_cast<std::size_t>(i)]) continue;
+    const int y = i * kCellHeight;
+    context->DrawRectangle(0, y, client.x, kCellHeight);
+    const std::uint8_t* bytes = rows[static_cast<std::size_t>(i)].data();
     int last = cells.lastCol;
     while (last >= cells.firstCol && bytes[last] == ' ') --last;
     if (last < cells.firstCol) continue;
     line.clear();
     for (int column = cells.firstCol; column <= last; ++column) line += glyphs_[bytes[column]];
-    wxDCClipper clip(dc, wxRect(x, y, kCellWidth * (last - cells.firstCol + 1), kCellHeight));
-    drawText(dc, line, x, y);
+    context->Clip(x, y, kCellWidth * (last - cells.firstCol + 1), kCellHeight);
+    context->DrawText(line, x, y);
+    context->ResetClip();
   }
-  if (caretVisible()) paintCaret(dc);
+  for (int i = 0; i < rowCount; ++i) {
+    const RowReuse::RowText& kept = rows[static_cast<std::size_t>(i)];
+    if (!plan.draw[static_cast<std::size_t>(i)] && std::any_of(kept.begin(), kept.end(), [](std::uint8_t byte) { return byte != ' '; })) {
+      return false;
+    }
+  }
+  return true;
 }
 
 // The caret is the cell under it drawn in inverted colours.

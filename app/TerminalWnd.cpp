@@ -289,11 +289,28 @@ void TerminalWnd::portWake() {
   }
 }
 
-void TerminalWnd::onPortWake(wxThreadEvent& /*event*/) { deliverReceived(); }
+// While lines stream in, the screen repaints once a frame and bytes taken in
+// between would show no sooner: they wait for the frame, and one wake-up per
+// frame carries them all. The first bytes after a quiet spell go at once, and
+// the engine wakes again if the queue fills meanwhile.
+void TerminalWnd::onPortWake(wxThreadEvent& /*event*/) {
+  const int untilFrame = canvas_->msUntilNextFrame();
+  if (!deliveryHeld_ && untilFrame > 0) {
+    deliveryHeld_ = true;
+    deliveryTimer_.StartOnce(untilFrame);
+    return;
+  }
+  deliverReceived();
+}
 
-void TerminalWnd::onDeliveryTimer(wxTimerEvent& /*event*/) { deliverReceived(); }
+void TerminalWnd::onDeliveryTimer(wxTimerEvent& /*event*/) {
+  const bool held = deliveryHeld_;
+  deliverReceived();
+  if (held) canvas_->flush();  // what was held shows in this frame, not the next
+}
 
 void TerminalWnd::deliverReceived() {
+  deliveryHeld_ = false;
   ++counters_.wakesHandled;
   counters_.blocksDelivered += portDeliver(*this);
 }

@@ -102,6 +102,7 @@ class TerminalWnd : public wxFrame, public TerminalUi, public PortReceiver, priv
   std::unique_ptr<Viewport> viewport_;
   wxTimer sendTimer_;
   wxTimer deliveryTimer_;
+  bool deliveryHeld_ = false;  // a wake-up waits on deliveryTimer_ for the next frame
   wxTimer heartbeatTimer_;
   std::chrono::steady_clock::time_point lastHeartbeat_;
   wxRect restoredRect_;

@@ -51,6 +51,9 @@ void commitSlot(PortRecord& port, std::size_t count) {
     port.blocks[(port.head + port.queued) % kPortQueueBlocks].count = count;
     ++port.queued;
     if (port.queued >= kBlocksPerWake) toWake = claimWake(port);
+    // A UI thread may hold a wake back until its next frame: it hears once
+    // more when the queue is half full, long before the reader has to wait.
+    if (port.queued == kBlocksPerWake && !toWake) toWake = port.receiver;
   }
   if (toWake) toWake->portWake();
 }

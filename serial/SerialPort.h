@@ -17,7 +17,11 @@ namespace tevra {
 // that other events get their turn: it must only post a wake-up to the UI thread,
 // which then calls portDeliver(); it must never block nor deliver inline.
 // One wake may stand for many blocks. The engine merges wakes: it calls again
-// only once portDeliver() has run, so the receiver needs no flag of its own.
+// only once portDeliver() has run, so the receiver needs no flag of its own,
+// with one exception: while a wake waits for portDeliver(), it calls once more
+// when the queue reaches half its blocks, so a receiver may hold a wake back
+// for a moment (until its next frame) and still hear in time that the queue
+// is filling.
 class PortReceiver {
  public:
   virtual ~PortReceiver() = default;

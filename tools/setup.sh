@@ -11,8 +11,9 @@ PACKAGES=(
   clang libclang-rt-14-dev
   # the Windows program (MinGW-w64 cross compiler, posix threads)
   g++-mingw-w64-x86-64-posix
-  # the wxWidgets shell (GTK 3), its font and the icons of its message boxes
-  libwxgtk3.2-dev fonts-liberation adwaita-icon-theme
+  # the wxWidgets shell (GTK 3), the cairo surface its canvas paints from,
+  # its font and the icons of its message boxes
+  libwxgtk3.2-dev libcairo2-dev fonts-liberation adwaita-icon-theme
   # running the shell headless, under a window manager, driving it, looking at it
   xvfb xauth xdotool x11-utils imagemagick openbox
   # reading the screen's pixels (line-to-screen latency)

@@ -83,6 +83,23 @@ TEST_F(PortTransferTest, StalledReceiverStopsTheReadingAndLosesNothing) {
   EXPECT_TRUE(ui_.received == linePattern(sent + more)) << "bytes lost or out of order";
 }
 
+// A window may hold a wake back until its next frame: more bytes add no wake
+// until the queue is half full, then one more comes, and nothing is lost.
+TEST_F(PortTransferTest, AWakeHeldBackIsFollowedByOneMoreOnlyWhenTheQueueIsHalfFull) {
+  ASSERT_TRUE(pair_.send(linePattern(100)));
+  ASSERT_TRUE(ui_.waitForWake());
+  ASSERT_TRUE(pair_.send(linePattern(100, 100)));
+  EXPECT_FALSE(ui_.waitForWake(300ms)) << "a few more bytes woke the window again";
+
+  const std::size_t sent = 200 + pair_.sendUntilFull(200, 8 << 20, 2s);
+  EXPECT_TRUE(ui_.waitForWake()) << "a filling queue did not wake the window";
+  EXPECT_EQ(ui_.wakes(), 2u);
+
+  portDeliver(ui_);  // the held wake's delivery
+  ASSERT_TRUE(ui_.pumpBytes(sent));
+  EXPECT_TRUE(ui_.received == linePattern(sent)) << "bytes lost or out of order";
+}
+
 TEST_F(PortTransferTest, HangUpIsReportedOnceAndThenCostsNoCpu) {
   const auto bytes = linePattern(300);
   ASSERT_TRUE(pair_.send(bytes));
