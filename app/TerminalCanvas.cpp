@@ -277,13 +277,8 @@ bool TerminalCanvas::updateImage(wxSize client, int firstRow, int rowCount, cons
     context->DrawText(line, x, y);
     context->ResetClip();
   }
-  for (int i = 0; i < rowCount; ++i) {
-    const RowReuse::RowText& kept = rows[static_cast<std::size_t>(i)];
-    if (!plan.draw[static_cast<std::size_t>(i)] && std::any_of(kept.begin(), kept.end(), [](std::uint8_t byte) { return byte != ' '; })) {
-      return false;
-    }
-  }
-  return true;
+  const auto drawn = std::count(plan.draw.begin(), plan.draw.end(), true);
+  return drawn >= client.y / kCellHeight;
 }
 
 // The caret is the cell under it drawn in inverted colours.

@@ -28,9 +28,9 @@ class TerminalCanvas : public wxWindow, public ViewWindow {
  public:
   // The least time between two refreshes: about one frame.
   static constexpr int kFrameIntervalMs = 20;
-  // The same after a repaint that had to draw every row: text that scrolls a
-  // whole window by per frame is read by nobody, and 30 frames a second show
-  // it as well as 50 at less cost.
+  // The same after a repaint that had to draw a whole window of rows: text
+  // that scrolls a window by per frame is read by nobody, and 30 frames a
+  // second show it as well as 50 at less cost.
   static constexpr int kFullRedrawIntervalMs = 33;
 
   TerminalCanvas(wxWindow* parent, const ScreenBuffer& screen, RunCounters& counters);
@@ -82,7 +82,7 @@ class TerminalCanvas : public wxWindow, public ViewWindow {
   wxRect caretRect() const;
   void paintCaret(wxDC& dc);
   static void drawText(wxDC& dc, const wxString& text, int x, int y);
-  // True when every row that shows text had to be drawn.
+  // True when the rows it had to draw would fill the window.
   bool updateImage(wxSize client, int firstRow, int rowCount, const wxColour& text, const wxColour& background);
 
   void onPaint(wxPaintEvent& event);

@@ -289,13 +289,14 @@ void TerminalWnd::portWake() {
   }
 }
 
-// While lines stream in, the screen repaints once a frame and bytes taken in
-// between would show no sooner: they wait for the frame, and one wake-up per
-// frame carries them all. The first bytes after a quiet spell go at once, and
-// the engine wakes again if the queue fills meanwhile.
+// While lines stream in at a device's pace, the screen repaints once a frame
+// and bytes taken in between would show no sooner: they wait for the frame,
+// and one wake-up per frame carries them all. The first bytes after a quiet
+// spell go at once, and so does a queue that is filling (a flood, or one that
+// filled while held: the engine wakes again then).
 void TerminalWnd::onPortWake(wxThreadEvent& /*event*/) {
   const int untilFrame = canvas_->msUntilNextFrame();
-  if (!deliveryHeld_ && untilFrame > 0) {
+  if (!deliveryHeld_ && untilFrame > 0 && portQueuedBlocks() < kPortQueueBlocks / 8) {
     deliveryHeld_ = true;
     deliveryTimer_.StartOnce(untilFrame);
     return;

@@ -276,6 +276,11 @@ long portWriteTimeoutMs(std::uint32_t baud, std::size_t count) {
 
 std::string portFailureReason() { return g_port.failureReason; }
 
+std::size_t portQueuedBlocks() {
+  std::lock_guard lock(g_port.queueMutex);
+  return g_port.queued;
+}
+
 int portDeliver(PortSink& sink) {
   PortRecord& port = g_port;
   std::array<std::uint8_t, kPortBlockBytes> bytes;

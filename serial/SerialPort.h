@@ -72,5 +72,7 @@ std::string portFailureReason();
 // port delivers nothing, and nothing of a closed port is delivered after its close.
 // Returns the number of blocks delivered.
 int portDeliver(PortSink& sink);
+// Any thread: how many blocks wait for portDeliver() now.
+std::size_t portQueuedBlocks();
 
 }  // namespace tevra
